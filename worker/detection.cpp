@@ -1,0 +1,30 @@
+#include "worker/detection.h"
+
+#include <cstdio>
+
+#include "link/commands.h"
+#include "worker/job_window.h"
+#include "worker/messages.h"
+
+void DetectionJob(JobWindow& window)
+{
+    const int32_t board = OpenBoard();
+    if (board < 0) {
+        window.SetStatus("No board detected");
+        window.SendResult(UM_CHECK_BOARD, kBoardAbsent, 0);
+        return;
+    }
+    uint8_t reply[kShortReportSize];
+    if (IdentifyBoard(board, reply) != 0) {
+        window.SetStatus("Connected: unidentified device");
+        window.SendResult(UM_CHECK_BOARD, kBoardUnidentified, 0);
+    } else {
+        char description[200];
+        FormatBoardDescription(DecodeIdentity(reply), description, sizeof description);
+        char line[256];
+        std::snprintf(line, sizeof line, "Connected: %s", description);
+        window.SetStatus(line);
+        window.SendResult(UM_CHECK_BOARD, kBoardIdentified, 0);
+    }
+    CloseBoard(board);
+}

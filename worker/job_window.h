@@ -1,0 +1,43 @@
+// Everything a worker job does to the main window. The Windows program
+// implements it with the window's own controls and synchronous sends; the
+// command line and the tests implement it in their own way. Every call returns
+// only once the window side has handled it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Message box icons and buttons, with the Win32 values so the Windows side
+// passes them straight through.
+enum MessageIcon : uint32_t {
+    kIconError = 0x10,        // MB_ICONERROR
+    kIconQuestion = 0x20,     // MB_ICONQUESTION
+    kIconInformation = 0x40,  // MB_ICONINFORMATION
+};
+constexpr int kButtonOk = 1;  // IDOK
+
+class JobWindow {
+public:
+    virtual ~JobWindow() = default;
+
+    // The upper status line, IDC_STATUS.
+    virtual void SetStatus(const char* text) = 0;
+
+    // The progress bar: PBM_SETRANGE32 (0 .. upper) and PBM_SETPOS.
+    virtual void SetProgressRange(uint32_t upper) = 0;
+    virtual void SetProgressPos(uint32_t pos) = 0;
+
+    // A modal OK box owned by the window; returns the button pressed.
+    virtual int ShowMessage(const char* text, const char* caption, MessageIcon icon) = 0;
+
+    // UM_CHECK_BOARD, UM_UPDATE or UM_SERVICE, sent to the window.
+    virtual void SendResult(uint32_t message, uint32_t wparam, int32_t lparam) = 0;
+
+    // The text of IDC_FIRMWARE_FILE, at most size - 1 characters and a
+    // terminator.
+    virtual void ReadFileName(char* buf, size_t size) = 0;
+
+    // Removes one pending UM_ABORT from the worker's queue, if there is one,
+    // and says whether it did. No other message is touched.
+    virtual bool TakeAbort() = 0;
+};

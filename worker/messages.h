@@ -1,0 +1,24 @@
+// Private window messages and service codes shared by the core and the
+// Windows program. Numbered from WM_USER (1024); the same number carries a
+// request to the worker and the matching result back to the window.
+#pragma once
+
+#include <cstdint>
+
+constexpr uint32_t UM_CHECK_BOARD = 1025;
+constexpr uint32_t UM_REFRESH = 1026;
+constexpr uint32_t UM_UPDATE = 1027;
+constexpr uint32_t UM_ABORT = 1028;
+constexpr uint32_t UM_SERVICE = 1029;
+
+// UM_SERVICE request: code in the low 16 bits of wparam, the shot counter's
+// query flag in the high 16 bits, the value in lparam.
+constexpr uint32_t SVC_SET_SHOT_COUNT = 64;    // 0x40, the shot counter command
+constexpr uint32_t SVC_PRESSURE_VALUES = 144;  // 0x90, the pressure command
+constexpr uint32_t SVC_GET_SHOT_COUNT = 320;   // 0x140: 0x40 with bit 8 set
+constexpr uint32_t SVC_FAILED = 0x10000;       // added to the code in a failed result
+
+// BoardStatus values carried by UM_CHECK_BOARD.
+constexpr uint32_t kBoardIdentified = 1;
+constexpr uint32_t kBoardUnidentified = 0x10000;
+constexpr uint32_t kBoardAbsent = 0;
