@@ -1,0 +1,85 @@
+#include "support/firmware_builder.h"
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+
+#include "link/crc16.h"
+
+Bytes FirmwareBuilder::DataBlockPayload(uint32_t address, const Bytes& data)
+{
+    Bytes p = {0xA5, 0x5A, static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address),
+               static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address >> 16)};
+    p.insert(p.end(), data.begin(), data.end());
+    const uint16_t crc = Crc16(p.data(), p.size());
+    p.push_back(static_cast<uint8_t>(crc));
+    p.push_back(static_cast<uint8_t>(crc >> 8));
+    return p;
+}
+
+FirmwareBuilder& FirmwareBuilder::Data(uint32_t address, const Bytes& data)
+{
+    return DataPayload(DataBlockPayload(address, data));
+}
+
+FirmwareBuilder& FirmwareBuilder::BadCrcData(uint32_t address, const Bytes& data)
+{
+    Bytes p = DataBlockPayload(address, data);
+    p.back() ^= 0x01;
+    return DataPayload(p);
+}
+
+FirmwareBuilder& FirmwareBuilder::DataPayload(const Bytes& payload)
+{
+    bytes_.push_back('D');
+    bytes_.push_back(static_cast<uint8_t>(payload.size()));
+    bytes_.insert(bytes_.end(), payload.begin(), payload.end());
+    return *this;
+}
+
+FirmwareBuilder& FirmwareBuilder::Code(const Bytes& payload)
+{
+    bytes_.push_back('E');
+    bytes_.push_back(static_cast<uint8_t>(payload.size()));
+    bytes_.insert(bytes_.end(), payload.begin(), payload.end());
+    return *this;
+}
+
+FirmwareBuilder& FirmwareBuilder::Raw(const Bytes& bytes)
+{
+    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+    return *this;
+}
+
+Bytes Pattern(size_t count, uint8_t first)
+{
+    Bytes b(count);
+    for (size_t i = 0; i < count; ++i)
+        b[i] = static_cast<uint8_t>(first + i);
+    return b;
+}
+
+TempFile::TempFile(const Bytes& contents)
+{
+    // Test processes run in parallel: the name must not depend on this
+    // process alone.
+    static std::atomic<int> counter{0};
+    static const unsigned salt = std::random_device{}();
+    namespace fs = std::filesystem;
+    const fs::path p = fs::temp_directory_path() /
+                       ("velkor-test-" + std::to_string(salt) + "-" + std::to_string(counter++) + ".enc");
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(contents.data()), static_cast<std::streamsize>(contents.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + p.string());
+    path_ = p.string();
+}
+
+TempFile::~TempFile()
+{
+    std::error_code ec;
+    std::filesystem::remove(path_, ec);
+}
