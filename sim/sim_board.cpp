@@ -466,7 +466,11 @@ SimBoard::Report SimBoard::ShortCommand(const uint8_t* request)
         codeSinceInit_ = false;
         break;
     case kStartDataUpload:
-        break;  // nothing pending: the value is 0
+        // The value means something only to the board; the host expects 0.
+        reply[3] = static_cast<uint8_t>(config_.uploadValue);
+        reply[4] = static_cast<uint8_t>(config_.uploadValue >> 8);
+        reply[5] = static_cast<uint8_t>(config_.uploadValue >> 16);
+        break;
     case kEraseBlock: {
         const uint32_t address = Le24(request + 3);
         if (request[2] != 0x01 || request[6] != 0xAA || request[7] != 0x55 || address % kBlockSize != 0) {

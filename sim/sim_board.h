@@ -68,6 +68,7 @@ struct SimConfig {
     int noise = 0;          // replies with other codes before every real one
     int unplugAfter = -1;   // reports (both directions) before the board goes; -1 never
     std::string dumpPath;   // written as JSON on every close when set
+    uint32_t uploadValue = 0;  // 24-bit value StartDataUpload answers with
     bool usbFullSpeedTiming = false;  // 1 ms frames of 64 bytes per report
     int readTimeoutMs = 5000;         // how long a read waits on a silent board
 };

@@ -205,6 +205,17 @@ TEST_F(Commands, ShotCounterOfTwoToThe31ComesBackNegative)
     EXPECT_EQ(AccessShotCounter(handle, 0x7FFFFFFF, 0), 0x7FFFFFFF);
 }
 
+TEST_F(Commands, StartDataUploadReturnsThe24BitValue)
+{
+    SimConfig config;
+    config.uploadValue = 0x001000;
+    Reopen(config);
+    EXPECT_EQ(StartDataUpload(handle, 0, 0), 4096);
+    config.uploadValue = 0xFFFFFF;
+    Reopen(config);
+    EXPECT_EQ(StartDataUpload(handle, 0, 0), 0xFFFFFF);
+}
+
 TEST_F(Commands, PressureSamplesAreCopiedInOrder)
 {
     PressureSample s0, s1;

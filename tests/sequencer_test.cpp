@@ -139,6 +139,18 @@ TEST_F(Sequencer, Failures)
     }
 }
 
+TEST_F(Sequencer, StartDataUploadValueOtherThanZeroIsAFailure)
+{
+    SimConfig config;
+    config.loader = true;
+    config.uploadValue = 0x001000;
+    Reset(config);
+    handle = OpenBoard();
+    EXPECT_EQ(Request(0), -1);
+    EXPECT_EQ(window.Boxes(), std::vector<std::string>{"Error/16: Error 4096 starting data upload"});
+    EXPECT_EQ(Now(), (State{1, 0}));
+}
+
 TEST_F(Sequencer, FailedIdentifyIsTriedAgainOnTheNextRequest)
 {
     Start(false, false, {-1, 0});
