@@ -1,0 +1,199 @@
+#include "cli/console.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "cli/interrupts.h"
+#include "cli/progress.h"
+#include "worker/messages.h"
+
+const char kBoardAccessHint[] =
+    "A board is attached but this user may not open it: install packaging/udev/70-velkor.rules "
+    "into /etc/udev/rules.d and replug the board (see docs/linux-access.md)";
+
+namespace {
+
+// A redraw per record would be hundreds a second; the eye needs far fewer.
+constexpr std::chrono::milliseconds kRedrawInterval(100);
+// The rate is measured over this much of the recent past, and shown once
+// the samples span at least the shorter time.
+constexpr std::chrono::milliseconds kRateWindow(1000);
+constexpr std::chrono::milliseconds kRateMinimumSpan(250);
+// A longer wait between two records is the board switching modes, not the
+// link's speed: the measurement starts afresh after it.
+constexpr std::chrono::milliseconds kRatePause(300);
+
+size_t TerminalWidth()
+{
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 80;
+}
+
+void WriteAll(std::FILE* stream, const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
+}
+
+}  // namespace
+
+Console::Console(bool progressLine, bool statusesToStdout)
+    : progressLine_(progressLine), statusesToStdout_(statusesToStdout)
+{
+}
+
+void Console::Status(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (statusesToStdout_) {
+        Clear();
+        WriteAll(stdout, text + "\n");
+    }
+    const bool changed = text != status_;
+    status_ = text;
+    Draw(changed);
+}
+
+void Console::ProgressRange(uint64_t size)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_ = size;
+    recent_.clear();
+    rate_ = -1;
+    Draw(false);
+}
+
+void Console::ProgressPosition(uint64_t position)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const Clock::time_point now = Clock::now();
+    position_ = position;
+    if (!recent_.empty() && now - recent_.back().first > kRatePause)
+        recent_.clear();
+    recent_.emplace_back(now, position);
+    while (now - recent_.front().first > kRateWindow)
+        recent_.pop_front();
+    Draw(false);
+}
+
+void Console::Print(const std::string& text, bool toStderr)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    Clear();
+    std::string line = text;
+    if (line.empty() || line.back() != '\n')
+        line += '\n';
+    WriteAll(toStderr ? stderr : stdout, line);
+    Draw(true);
+}
+
+void Console::EndProgress()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    Clear();
+    progressLine_ = false;
+}
+
+void Console::Draw(bool force)
+{
+    if (!progressLine_ || status_.empty())
+        return;
+    const Clock::time_point now = Clock::now();
+    if (!force && lineShown_ && now - lastDraw_ < kRedrawInterval)
+        return;
+    lastDraw_ = now;
+
+    ProgressSnapshot snapshot;
+    snapshot.status = status_;
+    snapshot.position = position_;
+    snapshot.size = size_;
+    if (!recent_.empty()) {
+        const auto span = recent_.back().first - recent_.front().first;
+        const uint64_t first = recent_.front().second;
+        if (span >= kRateMinimumSpan && recent_.back().second > first) {
+            const double seconds = std::chrono::duration<double>(span).count();
+            rate_ = static_cast<double>(recent_.back().second - first) / seconds;
+        }
+    }
+    snapshot.bytesPerSecond = rate_;
+    WriteAll(stderr, "\r" + FormatProgressLine(snapshot, TerminalWidth()) + "\x1b[K");
+    lineShown_ = true;
+}
+
+void Console::Clear()
+{
+    if (!lineShown_)
+        return;
+    WriteAll(stderr, "\r\x1b[K");
+    lineShown_ = false;
+}
+
+ConsoleWindow::ConsoleWindow(Console& console, std::string fileName)
+    : console_(console), fileName_(std::move(fileName))
+{
+}
+
+bool ConsoleWindow::ExplainedAsPermission(const char* text)
+{
+    if (std::strcmp(text, "No board detected") != 0 && std::strcmp(text, "Could not connect to device") != 0)
+        return false;
+    noBoard = true;
+    if (!boardInaccessible || !boardInaccessible())
+        return false;
+    console_.Print(kBoardAccessHint, true);
+    return true;
+}
+
+void ConsoleWindow::SetStatus(const char* text)
+{
+    if (!ExplainedAsPermission(text))
+        console_.Status(text);
+}
+
+void ConsoleWindow::SetProgressRange(uint32_t upper)
+{
+    console_.ProgressRange(upper);
+}
+
+void ConsoleWindow::SetProgressPos(uint32_t pos)
+{
+    console_.ProgressPosition(pos);
+}
+
+int ConsoleWindow::ShowMessage(const char* text, const char* /*caption*/, MessageIcon icon)
+{
+    const bool error = icon == kIconError;
+    errorShown = errorShown || error;
+    if (!ExplainedAsPermission(text))
+        console_.Print(text, error);
+    return kButtonOk;
+}
+
+void ConsoleWindow::SendResult(uint32_t /*message*/, uint32_t wparam, int32_t lparam)
+{
+    gotResult = true;
+    resultWparam = wparam;
+    resultLparam = lparam;
+}
+
+void ConsoleWindow::ReadFileName(char* buf, size_t size)
+{
+    if (size == 0)
+        return;
+    const size_t n = std::min(fileName_.size(), size - 1);
+    std::memcpy(buf, fileName_.data(), n);
+    buf[n] = '\0';
+}
+
+bool ConsoleWindow::TakeAbort()
+{
+    if (!TakeAbortRequest())
+        return false;
+    aborted = true;
+    return true;
+}

@@ -1,0 +1,97 @@
+// Terminal output of the front end and the job window it gives the worker's
+// jobs: status texts and message boxes become lines, the progress bar becomes
+// a self-redrawing line on a terminal.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "worker/job_window.h"
+
+enum ExitStatus {
+    kExitOk = 0,
+    kExitFailed = 1,    // the job showed an error, was aborted, or a check failed
+    kExitUsage = 2,
+    kExitNoBoard = 3,
+};
+
+class Console {
+public:
+    // progressLine: statuses and progress go to one line on stderr that is
+    // redrawn in place (stderr must be a terminal). statusesToStdout: every
+    // status is also printed on stdout, one line each.
+    Console(bool progressLine, bool statusesToStdout);
+
+    void Status(const std::string& text);
+    void ProgressRange(uint64_t size);
+    void ProgressPosition(uint64_t position);
+
+    // Prints text as its own line(s), above the progress line if one shows.
+    void Print(const std::string& text, bool toStderr);
+
+    // Removes the progress line for good; later statuses are not drawn.
+    void EndProgress();
+
+    // Whether a progress line is on screen right now; safe from any thread.
+    bool LineShown() const { return lineShown_.load(); }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void Draw(bool force);  // mutex_ held
+    void Clear();           // mutex_ held
+
+    mutable std::mutex mutex_;
+    bool progressLine_;
+    bool statusesToStdout_;
+    std::atomic<bool> lineShown_{false};
+    std::string status_;
+    uint64_t size_ = 0;
+    uint64_t position_ = 0;
+    // Recent positions and when they were reached. The rate is taken over
+    // these only, so the board's pauses at a mode switch fade out of it
+    // instead of dragging it down for the rest of the run.
+    std::deque<std::pair<Clock::time_point, uint64_t>> recent_;
+    double rate_ = -1;  // the last estimate, bytes per second
+    Clock::time_point lastDraw_{};
+};
+
+class ConsoleWindow : public JobWindow {
+public:
+    ConsoleWindow(Console& console, std::string fileName = std::string());
+
+    // Asked when a job finds no board: true turns "No board detected" and
+    // "Could not connect to device" into the permission hint below.
+    std::function<bool()> boardInaccessible;
+
+    void SetStatus(const char* text) override;
+    void SetProgressRange(uint32_t upper) override;
+    void SetProgressPos(uint32_t pos) override;
+    int ShowMessage(const char* text, const char* caption, MessageIcon icon) override;
+    void SendResult(uint32_t message, uint32_t wparam, int32_t lparam) override;
+    void ReadFileName(char* buf, size_t size) override;
+    bool TakeAbort() override;
+
+    // What the job did, for the exit status.
+    bool errorShown = false;
+    bool noBoard = false;
+    bool aborted = false;
+    bool gotResult = false;
+    uint32_t resultWparam = 0;
+    int32_t resultLparam = 0;
+
+private:
+    bool ExplainedAsPermission(const char* text);
+
+    Console& console_;
+    std::string fileName_;
+};
+
+// One line naming the udev rules that give the user access to the board.
+extern const char kBoardAccessHint[];

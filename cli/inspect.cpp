@@ -1,0 +1,199 @@
+#include "cli/inspect.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "link/board_link.h"
+#include "link/commands.h"
+#include "update/firmware.h"
+
+namespace {
+
+struct Totals {
+    int codeBlocks = 0;
+    int dataBlocks = 0;
+    uint64_t dataBytes = 0;
+    uint32_t lowest = UINT32_MAX;
+    uint32_t highest = 0;  // last byte written
+    int erases = 0;
+    int problems = 0;
+    int stopIndex = -1;  // the record the update would stop at
+    std::string stopMessage;
+};
+
+class Inspector {
+public:
+    Inspector(std::FILE* out, FirmwareFile file) : out_(out), file_(file) {}
+
+    void Run();
+    bool Clean() const { return totals_.problems == 0; }
+
+private:
+    void Problem(int index, const std::string& message);
+    void DataRecord(int index);
+    void CodeRecord(int index);
+    void Summary(uint64_t end);
+
+    std::FILE* out_;
+    FirmwareFile file_;
+    uint8_t buffer_[kRecordBufferSize];
+    FirmwareRecord record_;
+    Totals totals_;
+};
+
+std::string Format(const char* format, long value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+void Inspector::Problem(int index, const std::string& message)
+{
+    std::fprintf(out_, "        problem: %s\n", message.c_str());
+    if (totals_.problems++ == 0) {
+        totals_.stopIndex = index;
+        totals_.stopMessage = message;
+    }
+}
+
+void Inspector::DataRecord(int index)
+{
+    ++totals_.dataBlocks;
+    DataBlock block;
+    const DataBlockOutcome outcome = DecodeDataBlock(record_.payload, record_.length, block);
+    if (outcome == DataBlockOutcome::kLengthError) {
+        std::fprintf(out_, "data, payload too short for its fields and data\n");
+        Problem(index, Format("Length error in block %ld", index));
+        return;
+    }
+    if (outcome == DataBlockOutcome::kCrcError) {
+        // The fields are shown as read; the update never gets to use them.
+        if (record_.length > kDataOffset) {
+            const uint8_t* p = record_.payload;
+            const unsigned address = p[kDataAddressOffset] | p[kDataAddressOffset + 1] << 8 |
+                                     p[kDataAddressOffset + 2] << 16;
+            std::fprintf(out_, "data at 0x%06x, %u bytes, check FAILED\n", address, p[kDataLengthOffset]);
+        } else {
+            std::fprintf(out_, "data, check FAILED\n");
+        }
+        Problem(index, Format("CRC error in block %ld", index));
+        return;
+    }
+    // The update erases before it writes, so an oversized block at a block
+    // boundary still costs its erase.
+    const bool erase = (block.address & (kFlashBlockSize - 1)) == 0;
+    std::fprintf(out_, "data at 0x%06x, %u bytes, check ok%s\n", static_cast<unsigned>(block.address),
+                 block.dataLength, erase ? ", erase first" : "");
+    totals_.erases += erase ? 1 : 0;
+    if (block.dataLength > kUploadDataMax) {
+        Problem(index, Format("Error %ld uploading data", kLongTooLong));
+        return;
+    }
+    if (block.dataLength > 0) {
+        totals_.dataBytes += block.dataLength;
+        totals_.lowest = std::min(totals_.lowest, block.address);
+        totals_.highest = std::max(totals_.highest, block.address + block.dataLength - 1);
+    }
+}
+
+void Inspector::CodeRecord(int index)
+{
+    ++totals_.codeBlocks;
+    if (record_.length > 0)
+        std::fprintf(out_, "code, first byte 0x%02x\n", record_.payload[0]);
+    else
+        std::fprintf(out_, "code, empty\n");
+    if (record_.length > kLongPayloadMax)
+        Problem(index, Format("Error %ld programming code", kLongTooLong));
+}
+
+void Inspector::Run()
+{
+    std::fprintf(out_, "record  offset    token  length  contents\n");
+    int index = 0;
+    for (;; ++index) {
+        uint64_t offset = 0;
+        FirmwareFilePosition(file_, &offset);
+        const RecordOutcome outcome = ReadRecord(file_, buffer_, record_);
+        if (outcome == RecordOutcome::kEndOfFile) {
+            Summary(offset);
+            return;
+        }
+        if (outcome == RecordOutcome::kReadError) {
+            std::fprintf(out_, "%6d  0x%06llx  (the file could not be read here)\n", index,
+                         static_cast<unsigned long long>(offset));
+            Problem(index, "Could not read firmware file");
+            break;
+        }
+        const char token = (record_.token >= 0x20 && record_.token < 0x7F) ? static_cast<char>(record_.token) : '?';
+        std::fprintf(out_, "%6d  0x%06llx  %c 0x%02x  %6u  ", index, static_cast<unsigned long long>(offset), token,
+                     record_.token, record_.length);
+        if (outcome == RecordOutcome::kUnknownToken) {
+            std::fprintf(out_, "neither a data ('D') nor a code ('E') record\n");
+            Problem(index, "Unknown token in firmware file");
+            break;
+        }
+        if (outcome == RecordOutcome::kUnexpectedEnd) {
+            std::fprintf(out_, "the file ends inside this record\n");
+            Problem(index, "Unexpected EOF");
+            break;
+        }
+        if (record_.token == kTokenData)
+            DataRecord(index);
+        else
+            CodeRecord(index);
+    }
+    // Nothing after an unreadable record can be found.
+    std::fprintf(out_, "nothing after record %d can be read\n", index);
+    Summary(0);
+}
+
+void Inspector::Summary(uint64_t end)
+{
+    std::fprintf(out_, "\nrecords: %d code, %d data\n", totals_.codeBlocks, totals_.dataBlocks);
+    if (totals_.dataBytes > 0)
+        std::fprintf(out_, "data bytes: %llu, addresses 0x%06x to 0x%06x\n",
+                     static_cast<unsigned long long>(totals_.dataBytes), static_cast<unsigned>(totals_.lowest),
+                     static_cast<unsigned>(totals_.highest));
+    else
+        std::fprintf(out_, "data bytes: 0\n");
+    std::fprintf(out_, "erases: %d\n", totals_.erases);
+    uint64_t size = 0;
+    if (end > 0 && FirmwareFileSize(file_, &size) && size > end)
+        std::fprintf(out_, "%llu stray byte after the last record, ignored by the update\n",
+                     static_cast<unsigned long long>(size - end));
+
+    if (totals_.problems == 0) {
+        std::fprintf(out_, "no problems: the update would program the whole file\n");
+        return;
+    }
+    std::fprintf(out_, "problems: %d\nthe update would stop at record %d: %s\n", totals_.problems, totals_.stopIndex,
+                 totals_.stopMessage.c_str());
+}
+
+}  // namespace
+
+int InspectFirmware(const std::string& path, std::FILE* out, std::FILE* err)
+{
+    // The core's open says only yes or no; the reason is worth a line here.
+    struct stat st;
+    const char* reason = nullptr;
+    if (stat(path.c_str(), &st) != 0)
+        reason = std::strerror(errno);
+    else if (S_ISDIR(st.st_mode))
+        reason = "is a directory";
+    const FirmwareFile file = reason == nullptr ? OpenFirmwareFile(path.c_str()) : kNoFile;
+    if (file == kNoFile) {
+        std::fprintf(err, "Could not open firmware file: %s: %s\n", path.c_str(),
+                     reason != nullptr ? reason : std::strerror(errno));
+        return 1;
+    }
+    Inspector inspector(out, file);
+    inspector.Run();
+    CloseFirmwareFile(file);
+    return inspector.Clean() ? 0 : 1;
+}

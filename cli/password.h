@@ -1,0 +1,16 @@
+// The service password: asked for on the terminal without echo, or read as
+// one line from standard input.
+#pragma once
+
+#include <string>
+
+// The service dialog's edit field takes no more than this.
+constexpr size_t kPasswordMaxChars = 29;
+
+// Reads one entry, keeping at most kPasswordMaxChars characters of the line.
+// Returns false with a one-line reason when there is nothing to read from
+// (no terminal to ask on).
+bool ReadPassword(bool fromStdin, std::string& entry, std::string& error);
+
+// Exactly the service password: same case, nothing before or after it.
+bool PasswordMatches(const std::string& entry);

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what the build needs, builds velkor into build/ and programs the
+# demo firmware file into the simulated board.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+# The same configuration as scripts/test.sh, so the two share build/.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKOR_WERROR=ON
+cmake --build build -j "$jobs" --target velkor
+
+./build/cli/velkor --sim demo program examples/demo.enc
