@@ -8,6 +8,7 @@ packages=(
   libgtest-dev googletest
   nlohmann-json3-dev libcli11-dev libhidapi-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine64 fonts-wine xvfb xauth imagemagick xdotool
 )
 
 missing=()

@@ -1,0 +1,193 @@
+// Service mode: the password behind Ctrl+Alt+P, the "&Service" popup, and
+// the shot counter exchange with the worker.
+#include <windows.h>
+
+#include <cstring>
+
+#include "app/app_win32.h"
+#include "resources/resource.h"
+#include "worker/messages.h"
+
+bool ServiceModeOn = false;
+
+namespace {
+
+// Compared with its terminator, so only the exact word passes.
+const char ServicePassword[] = "zephyr";
+
+constexpr DWORD kPasswordPauseMs = 2000;
+constexpr WPARAM kGetShotCountRequest = (1u << 16) | SVC_GET_SHOT_COUNT;  // query flag in the high half
+
+BOOL InsertServiceMenu(HWND window)
+{
+    HMENU bar = GetMenu(window);
+    if (!bar)
+        return FALSE;
+    HMENU loaded = LoadMenuA(AppInstance, MAKEINTRESOURCEA(IDR_SERVICE_MENU));
+    if (!loaded)
+        return FALSE;
+    HMENU popup = GetSubMenu(loaded, 0);
+    // Detached, the popup outlives the resource's own top level.
+    RemoveMenu(loaded, 0, MF_BYPOSITION);
+    DestroyMenu(loaded);
+
+    char text[] = "&Service";
+    MENUITEMINFOA item = {};
+    item.cbSize = sizeof item;
+    item.fMask = MIIM_STATE | MIIM_ID | MIIM_SUBMENU | MIIM_STRING;
+    item.fState = 0;
+    item.wID = IDM_SERVICE_MENU;
+    item.hSubMenu = popup;
+    item.dwTypeData = text;
+    item.cch = sizeof text - 1;
+    // Between "&File" and "&Help".
+    if (!InsertMenuItemA(bar, 1, TRUE, &item)) {
+        DestroyMenu(popup);
+        return FALSE;
+    }
+    ServiceModeOn = true;
+    DrawMenuBar(window);
+    return TRUE;
+}
+
+BOOL RemoveServiceMenu(HWND window)
+{
+    HMENU bar = GetMenu(window);
+    if (!bar)
+        return FALSE;
+    // Deleting the item destroys its popup too.
+    if (!DeleteMenu(bar, IDM_SERVICE_MENU, MF_BYCOMMAND))
+        return FALSE;
+    ServiceModeOn = false;
+    DrawMenuBar(window);
+    return TRUE;
+}
+
+// One attempt per opening of the dialog. The pause makes guessing slow; the
+// dialog does not respond meanwhile.
+INT_PTR CheckPassword(HWND dialog)
+{
+    SetDlgItemTextA(dialog, IDC_PASSWORD_LABEL, "Checking...");
+    char entry[32] = "";
+    GetDlgItemTextA(dialog, IDC_PASSWORD, entry, 30);
+    Sleep(kPasswordPauseMs);
+    if (std::memcmp(entry, ServicePassword, sizeof ServicePassword) == 0)
+        return IDOK;
+    MessageBoxA(dialog, "Password incorrect", "Access Denied", MB_OK | MB_ICONERROR);
+    return IDCANCEL;
+}
+
+void ShowShotCounter(HWND window, uint32_t current)
+{
+    uint32_t count = current;
+    const INT_PTR result = DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_SHOT_COUNTER), window,
+                                           ShotCounterDialogProc, reinterpret_cast<LPARAM>(&count));
+    // Sent even when unchanged.
+    if (result == IDOK)
+        PostThreadMessageA(CommsThreadId, UM_SERVICE, SVC_SET_SHOT_COUNT,
+                           static_cast<LPARAM>(static_cast<int32_t>(count)));
+}
+
+}  // namespace
+
+BOOL SetServiceMenu(HWND window, BOOL on)
+{
+    if (on)
+        return ServiceModeOn ? TRUE : InsertServiceMenu(window);
+    return ServiceModeOn ? RemoveServiceMenu(window) : TRUE;
+}
+
+void OnServiceModeKey(HWND window)
+{
+    if (!ServiceModeOn) {
+        if (DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_SERVICE_PASSWORD), window, PasswordDialogProc,
+                            0) == IDOK)
+            SetServiceMenu(window, TRUE);
+        return;
+    }
+    if (MessageBoxA(window, "Are you sure you want to disable Service Mode?", "Disable Service Mode",
+                    MB_ICONQUESTION | MB_YESNO) == IDYES)
+        SetServiceMenu(window, FALSE);
+}
+
+void OnServiceCommand(HWND /*window*/, UINT command)
+{
+    // Anything that sends these while the popup is gone is ignored.
+    if (!ServiceModeOn)
+        return;
+    if (command == IDM_SHOT_COUNTER)
+        PostThreadMessageA(CommsThreadId, UM_SERVICE, kGetShotCountRequest, 0);
+    else if (command == IDM_PRESSURE_VALUES)
+        PostThreadMessageA(CommsThreadId, UM_SERVICE, SVC_PRESSURE_VALUES, 0);
+}
+
+void OnServiceResult(HWND window, WPARAM wparam, LPARAM lparam)
+{
+    // A failed job has shown its own box.
+    if (HIWORD(wparam) != 0)
+        return;
+    switch (LOWORD(wparam)) {
+    case SVC_SET_SHOT_COUNT:
+        MessageBoxA(window, "New shot counter set", "Shot Counter", MB_OK | MB_ICONINFORMATION);
+        break;
+    case SVC_GET_SHOT_COUNT:
+        ShowShotCounter(window, static_cast<uint32_t>(lparam));
+        break;
+    default:
+        break;
+    }
+}
+
+INT_PTR CALLBACK PasswordDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM /*lparam*/)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        SetFocus(GetDlgItem(dialog, IDC_PASSWORD));
+        return FALSE;  // keep the focus where it was put
+    case WM_COMMAND:
+        switch (LOWORD(wparam)) {
+        case IDOK:
+            EndDialog(dialog, CheckPassword(dialog));
+            return TRUE;
+        case IDCANCEL:
+            EndDialog(dialog, IDCANCEL);
+            return TRUE;
+        default:
+            return FALSE;
+        }
+    default:
+        return FALSE;
+    }
+}
+
+INT_PTR CALLBACK ShotCounterDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        SetWindowLongPtrA(dialog, DWLP_USER, lparam);
+        const uint32_t count = *reinterpret_cast<const uint32_t*>(lparam);
+        SetDlgItemInt(dialog, IDC_CURRENT_SHOT_COUNT, count, FALSE);
+        SetDlgItemInt(dialog, IDC_NEW_SHOT_COUNT, count, FALSE);
+        SendDlgItemMessageA(dialog, IDC_NEW_SHOT_COUNT, EM_SETSEL, 0, -1);
+        SetFocus(GetDlgItem(dialog, IDC_NEW_SHOT_COUNT));
+        return FALSE;
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wparam)) {
+        case IDOK: {
+            auto* count = reinterpret_cast<uint32_t*>(GetWindowLongPtrA(dialog, DWLP_USER));
+            // Taken as it stands: an empty field gives 0.
+            *count = GetDlgItemInt(dialog, IDC_NEW_SHOT_COUNT, nullptr, FALSE);
+            EndDialog(dialog, IDOK);
+            return TRUE;
+        }
+        case IDCANCEL:
+            EndDialog(dialog, IDCANCEL);
+            return TRUE;
+        default:
+            return FALSE;
+        }
+    default:
+        return FALSE;
+    }
+}

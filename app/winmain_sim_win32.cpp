@@ -1,0 +1,33 @@
+// VelkorUpdateSim.exe: the same program with a simulated board, for demos,
+// screenshots and trying things without hardware. VELKOR_SIM names the
+// scenario file; unset, the demo board is used.
+#include <windows.h>
+
+#include <string>
+
+#include "app/app_win32.h"
+#include "link/hid.h"
+#include "sim/scenario.h"
+#include "sim/sim_board.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/)
+{
+    std::string scenario = "demo";
+    const DWORD needed = GetEnvironmentVariableA("VELKOR_SIM", nullptr, 0);
+    if (needed > 1) {
+        std::string value(needed, '\0');
+        value.resize(GetEnvironmentVariableA("VELKOR_SIM", value.data(), needed));
+        scenario = value;
+    }
+
+    SimConfig config;
+    std::string error;
+    if (!LoadScenario(scenario, config, error)) {
+        MessageBoxA(nullptr, error.c_str(), "Velkor Update Utility (simulated board)", MB_OK | MB_ICONERROR);
+        return 1;
+    }
+    // Never freed: the worker may still be using it when the process ends.
+    InstallSimBoard(new SimBoard(config));
+    SetHidBackend(&kSimHidBackend);
+    return RunVelkorUpdate(instance);
+}

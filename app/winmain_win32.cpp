@@ -1,0 +1,11 @@
+// VelkorUpdate.exe: the utility with the board on USB.
+#include <windows.h>
+
+#include "app/app_win32.h"
+#include "link/hid.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/)
+{
+    SetHidBackend(&kWin32HidBackend);
+    return RunVelkorUpdate(instance);
+}

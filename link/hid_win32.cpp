@@ -1,0 +1,213 @@
+// HID backend over the system's own HID class driver (setupapi and hid.dll):
+// no library to ship. Reports go through overlapped file I/O so a read can
+// give up after kHidReadTimeoutMs.
+#include <windows.h>
+
+#include <setupapi.h>
+// MinGW's HID headers declare C functions without saying so.
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "link/hid.h"
+
+namespace {
+
+constexpr int kMaxDevices = 8;
+
+struct Device {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    HANDLE event = nullptr;  // for the overlapped transfers
+    USHORT inputLength = 0;  // report lengths from the device, report id included
+    USHORT outputLength = 0;
+};
+
+// Handles are indices into this table. Only the comms worker uses it in the
+// program, but the table itself must not tear if two threads ever do.
+std::mutex g_mutex;
+Device g_devices[kMaxDevices];
+
+Device* Find(int32_t handle)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (handle < 0 || handle >= kMaxDevices || g_devices[handle].file == INVALID_HANDLE_VALUE)
+        return nullptr;
+    return &g_devices[handle];
+}
+
+bool Matches(const char* path, uint16_t vendorId, uint16_t productId)
+{
+    // No access rights needed to read the attributes, and a keyboard or mouse
+    // the system holds open still answers.
+    HANDLE probe = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe == INVALID_HANDLE_VALUE)
+        return false;
+    HIDD_ATTRIBUTES attributes = {};
+    attributes.Size = sizeof attributes;
+    const bool match = HidD_GetAttributes(probe, &attributes) && attributes.VendorID == vendorId &&
+                       attributes.ProductID == productId;
+    CloseHandle(probe);
+    return match;
+}
+
+bool OpenDevice(const char* path, Device& device)
+{
+    device.file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (device.file == INVALID_HANDLE_VALUE)
+        return false;
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    HIDP_CAPS caps = {};
+    if (HidD_GetPreparsedData(device.file, &preparsed)) {
+        if (HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS) {
+            device.inputLength = caps.InputReportByteLength;
+            device.outputLength = caps.OutputReportByteLength;
+        }
+        HidD_FreePreparsedData(preparsed);
+    }
+    device.event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!device.event) {
+        CloseHandle(device.file);
+        device.file = INVALID_HANDLE_VALUE;
+        return false;
+    }
+    return true;
+}
+
+// The device path of the first present HID device with these ids.
+bool FindDevicePath(uint16_t vendorId, uint16_t productId, std::vector<char>& path)
+{
+    GUID hidGuid;
+    HidD_GetHidGuid(&hidGuid);
+    HDEVINFO set = SetupDiGetClassDevsA(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE)
+        return false;
+    bool found = false;
+    SP_DEVICE_INTERFACE_DATA iface = {};
+    iface.cbSize = sizeof iface;
+    for (DWORD i = 0; !found && SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, i, &iface); ++i) {
+        DWORD needed = 0;
+        SetupDiGetDeviceInterfaceDetailA(set, &iface, nullptr, 0, &needed, nullptr);
+        if (needed < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A))
+            continue;
+        std::vector<char> buffer(needed);
+        auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(buffer.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        if (!SetupDiGetDeviceInterfaceDetailA(set, &iface, detail, needed, nullptr, nullptr))
+            continue;
+        if (Matches(detail->DevicePath, vendorId, productId)) {
+            const size_t length = std::strlen(detail->DevicePath);
+            path.assign(detail->DevicePath, detail->DevicePath + length + 1);
+            found = true;
+        }
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return found;
+}
+
+// Waits for an overlapped transfer; one that does not finish in time is
+// cancelled, and waited for, since the buffer must outlive it.
+bool Complete(Device& device, OVERLAPPED& overlapped, BOOL started, DWORD timeoutMs, DWORD& transferred)
+{
+    if (!started && GetLastError() != ERROR_IO_PENDING)
+        return false;
+    if (WaitForSingleObject(device.event, timeoutMs) != WAIT_OBJECT_0) {
+        CancelIo(device.file);
+        GetOverlappedResult(device.file, &overlapped, &transferred, TRUE);
+        return false;
+    }
+    return GetOverlappedResult(device.file, &overlapped, &transferred, FALSE) != 0;
+}
+
+int32_t Write(int32_t handle, const uint8_t* report, int32_t length)
+{
+    Device* device = Find(handle);
+    if (!device || length <= 0)
+        return -1;
+    // Input reports still queued belong to an earlier exchange (a reply that
+    // came after its read gave up); the new request must not meet them.
+    HidD_FlushQueue(device->file);
+
+    // The driver takes whole reports only: a shorter one is padded with zeros.
+    std::vector<uint8_t> buffer(std::max<size_t>(device->outputLength, static_cast<size_t>(length)), 0);
+    std::memcpy(buffer.data(), report, static_cast<size_t>(length));
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = device->event;
+    ResetEvent(device->event);
+    DWORD written = 0;
+    const BOOL started =
+        WriteFile(device->file, buffer.data(), static_cast<DWORD>(buffer.size()), &written, &overlapped);
+    if (!Complete(*device, overlapped, started, kHidReadTimeoutMs, written))
+        return -1;
+    return static_cast<int32_t>(std::min<DWORD>(written, static_cast<DWORD>(length)));
+}
+
+int32_t Win32Open(uint16_t vendorId, uint16_t productId, int32_t /*reserved*/)
+{
+    std::vector<char> path;
+    if (!FindDevicePath(vendorId, productId, path))
+        return -1;
+    Device device;
+    if (!OpenDevice(path.data(), device))
+        return -1;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    for (int32_t i = 0; i < kMaxDevices; ++i) {
+        if (g_devices[i].file == INVALID_HANDLE_VALUE) {
+            g_devices[i] = device;
+            return i;
+        }
+    }
+    CloseHandle(device.event);
+    CloseHandle(device.file);
+    return -1;
+}
+
+int32_t Win32WriteShort(int32_t handle, const uint8_t* report, int32_t length)
+{
+    return Write(handle, report, length);
+}
+
+int32_t Win32WriteLong(int32_t handle, const uint8_t* report, int32_t length)
+{
+    return Write(handle, report, length);
+}
+
+int32_t Win32Read(int32_t handle, uint8_t* buf, int32_t length)
+{
+    Device* device = Find(handle);
+    if (!device || length <= 0)
+        return -1;
+    std::vector<uint8_t> buffer(std::max<size_t>(device->inputLength, static_cast<size_t>(length)), 0);
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = device->event;
+    ResetEvent(device->event);
+    DWORD got = 0;
+    const BOOL started = ReadFile(device->file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, &overlapped);
+    if (!Complete(*device, overlapped, started, kHidReadTimeoutMs, got))
+        return -1;
+    // The report id byte comes first, as the board link expects.
+    const DWORD copied = std::min<DWORD>(got, static_cast<DWORD>(length));
+    std::memcpy(buf, buffer.data(), copied);
+    return static_cast<int32_t>(copied);
+}
+
+int32_t Win32Close(int32_t handle)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (handle < 0 || handle >= kMaxDevices || g_devices[handle].file == INVALID_HANDLE_VALUE)
+        return -1;
+    Device& device = g_devices[handle];
+    CloseHandle(device.file);
+    CloseHandle(device.event);
+    device = Device();
+    return 0;
+}
+
+}  // namespace
+
+extern const HidBackend kWin32HidBackend = {Win32Open, Win32WriteShort, Win32Read, Win32WriteLong, Win32Close};
