@@ -1,6 +1,7 @@
 // Resource identifiers, shared by the resource script and the program. Plain
-// #defines: the resource compiler reads this file too.
-#pragma once
+// #defines and a classic guard: resource compilers read this file too.
+#ifndef VELKOR_RESOURCE_H
+#define VELKOR_RESOURCE_H
 
 // MinGW's headers leave this out.
 #ifndef IDC_STATIC
@@ -43,3 +44,5 @@
 #define IDC_PASSWORD_LABEL 1010
 #define IDC_NEW_SHOT_COUNT 1012
 #define IDC_CURRENT_SHOT_COUNT 1013
+
+#endif

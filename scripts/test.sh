@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite.
-#   scripts/test.sh             native build and tests, then the Windows build
-#                               (VELKOR_WINE_TESTS=1: and its tests under Wine)
+#   scripts/test.sh             native build and tests, then the Windows build and
+#                               its tests under Wine
 #   scripts/test.sh --sanitize  native tests once more under ASan and UBSan
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,12 +28,8 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELKOR_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 cmake --build build-win -j "$jobs"
-# The program's tests under Wine are not yet steady enough for every run: opt
-# in with VELKOR_WINE_TESTS=1 until they are.
-if [ "${VELKOR_WINE_TESTS:-0}" = 1 ]; then
-  xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-    ctest --test-dir build-win --output-on-failure -j "$1"
-    rc=$?
-    WINEPREFIX="$PWD/build-win/wineprefix" wineserver -k 2>/dev/null
-    exit $rc' wine-tests "$jobs"
-fi
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  ctest --test-dir build-win --output-on-failure -j "$1"
+  rc=$?
+  WINEPREFIX="$PWD/build-win/wineprefix" wineserver -k 2>/dev/null
+  exit $rc' wine-tests "$jobs"

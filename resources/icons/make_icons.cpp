@@ -92,12 +92,12 @@ bool Parse(const std::string& path, Drawing& drawing)
             Icon icon;
             if (!(words >> icon.file))
                 return Fail(where, "expected: icon FILE SIZExBITS ...");
-            std::string spec;
-            while (words >> spec) {
+            std::string entry;
+            while (words >> entry) {
                 Image image;
-                if (std::sscanf(spec.c_str(), "%dx%d", &image.size, &image.bits) != 2 || image.size < 1 ||
+                if (std::sscanf(entry.c_str(), "%dx%d", &image.size, &image.bits) != 2 || image.size < 1 ||
                     image.size > 255 || (image.bits != 4 && image.bits != 8 && image.bits != 24))
-                    return Fail(where, "bad image \"" + spec + "\": SIZExBITS, bits 4, 8 or 24");
+                    return Fail(where, "bad image \"" + entry + "\": SIZExBITS, bits 4, 8 or 24");
                 icon.images.push_back(image);
             }
             if (icon.images.empty())

@@ -31,10 +31,9 @@ TEST_F(MainWindow, StartsWaitingThenAsksForTheBoard)
     // A good file changes nothing without a board; the poll goes on quietly.
     TempFile file(Bytes{});
     SetFileName(file.path());
-    Pump(1300);
+    EXPECT_TRUE(PumpUntil([&] { return statuses.size() >= 2; }, 3000)) << "the worker polls once a second";
     EXPECT_EQ(Text(IDC_HINT), "Attach board to USB and power on");
     EXPECT_FALSE(Enabled(IDC_PROGRAM));
-    EXPECT_GE(statuses.size(), 2u) << "the worker polls once a second";
     EXPECT_EQ(FindDialog("Error", main), nullptr);
 }
 

@@ -48,12 +48,19 @@ class Program : public ::testing::Test {
 protected:
     void TearDown() override
     {
+        Forget();
+        SetEnvironmentVariableA("VELKOR_SIM", nullptr);
+    }
+
+    // Ends the process if it is still there.
+    void Forget()
+    {
         if (process_.hProcess) {
             TerminateProcess(process_.hProcess, 99);
             CloseHandle(process_.hProcess);
             CloseHandle(process_.hThread);
         }
-        SetEnvironmentVariableA("VELKOR_SIM", nullptr);
+        process_ = {};
     }
 
     void Launch(const char* exe)
@@ -69,7 +76,7 @@ protected:
     HWND WaitWindow(const char* title)
     {
         FindArgs args = {process_.dwProcessId, title, nullptr};
-        for (int i = 0; i < 100 && !args.found; ++i) {
+        for (int i = 0; i < 200 && !args.found; ++i) {
             EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&args));
             if (!args.found)
                 Sleep(50);
@@ -90,12 +97,12 @@ protected:
     static std::string WaitText(HWND window, int id, const std::string& want)
     {
         std::string text;
-        for (int i = 0; i < 100 && (text = RemoteText(window, id)) != want; ++i)
+        for (int i = 0; i < 200 && (text = RemoteText(window, id)) != want; ++i)
             Sleep(50);
         return text;
     }
 
-    DWORD ExitCode(DWORD timeoutMs = 5000)
+    DWORD ExitCode(DWORD timeoutMs = 10000)
     {
         if (WaitForSingleObject(process_.hProcess, timeoutMs) != WAIT_OBJECT_0)
             return 0xDEAD;
@@ -130,8 +137,7 @@ TEST_F(Program, EscapeExitAndTheCloseBoxEndItWithZero)
         PostMessageA(way.toEdit ? GetDlgItem(window, IDC_FIRMWARE_FILE) : window, way.message, way.wparam,
                      way.lparam);
         EXPECT_EQ(ExitCode(), 0u);
-        TearDown();
-        process_ = {};
+        Forget();
     }
 }
 
