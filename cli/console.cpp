@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include "cli/interrupts.h"
 #include "cli/progress.h"
+#include "cli/terminal.h"
 #include "worker/messages.h"
 
 const char kBoardAccessHint[] =
@@ -26,14 +25,6 @@ constexpr std::chrono::milliseconds kRateMinimumSpan(250);
 // link's speed: the measurement starts afresh after it.
 constexpr std::chrono::milliseconds kRatePause(300);
 
-size_t TerminalWidth()
-{
-    winsize size{};
-    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-    return 80;
-}
-
 void WriteAll(std::FILE* stream, const std::string& text)
 {
     std::fwrite(text.data(), 1, text.size(), stream);
@@ -45,6 +36,8 @@ void WriteAll(std::FILE* stream, const std::string& text)
 Console::Console(bool progressLine, bool statusesToStdout)
     : progressLine_(progressLine), statusesToStdout_(statusesToStdout)
 {
+    if (progressLine_)
+        eraseCode_ = PrepareProgressLine();
 }
 
 void Console::Status(const std::string& text)
@@ -121,7 +114,14 @@ void Console::Draw(bool force)
         }
     }
     snapshot.bytesPerSecond = rate_;
-    WriteAll(stderr, "\r" + FormatProgressLine(snapshot, TerminalWidth()) + "\x1b[K");
+    const std::string line = FormatProgressLine(snapshot, TerminalWidth());
+    if (eraseCode_) {
+        WriteAll(stderr, "\r" + line + "\x1b[K");
+    } else {
+        // Spaces over what is left of a longer line before.
+        WriteAll(stderr, "\r" + line + std::string(drawnLength_ - std::min(drawnLength_, line.size()), ' '));
+        drawnLength_ = line.size();
+    }
     lineShown_ = true;
 }
 
@@ -129,7 +129,12 @@ void Console::Clear()
 {
     if (!lineShown_)
         return;
-    WriteAll(stderr, "\r\x1b[K");
+    if (eraseCode_) {
+        WriteAll(stderr, "\r\x1b[K");
+    } else {
+        WriteAll(stderr, "\r" + std::string(drawnLength_, ' ') + "\r");
+        drawnLength_ = 0;
+    }
     lineShown_ = false;
 }
 

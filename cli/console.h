@@ -50,6 +50,10 @@ private:
     mutable std::mutex mutex_;
     bool progressLine_;
     bool statusesToStdout_;
+    // Whether the terminal erases the rest of a line on "\x1b[K"; without it
+    // the line is overwritten with spaces as far as it reached.
+    bool eraseCode_ = true;
+    size_t drawnLength_ = 0;
     std::atomic<bool> lineShown_{false};
     std::string status_;
     uint64_t size_ = 0;

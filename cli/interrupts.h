@@ -1,12 +1,10 @@
-// Ctrl+C handling. Signals are taken by a thread of their own rather than a
-// handler, so a board read in progress is never cut short with EINTR and the
-// reaction may print like any other code.
+// Ctrl+C handling. The platform's watcher (cli/terminal.h) takes the key
+// outside any signal handler, so a board read in progress is never cut short
+// and the reaction may print like any other code.
 #pragma once
 
-struct termios;
-
-// Call first thing in main, before any other thread exists: the signals are
-// blocked in every thread but the watcher.
+// Call first thing in main, before any other thread exists: on POSIX the
+// signals are blocked in every thread but the watcher.
 void StartInterruptWatch();
 
 // While on, the first Ctrl+C asks the running job to stop (TakeAbortRequest)
@@ -17,10 +15,12 @@ void SetAbortable(bool on);
 // Takes the pending abort request, if there is one.
 bool TakeAbortRequest();
 
-// A terminal whose settings must be put back if the program is ended while
-// they are changed (the password prompt). nullptr forgets it.
-void SetTerminalToRestore(int fd, const termios* saved);
-
 // Called on the watcher thread: notice() when an abort is requested,
 // beforeExit() just before the program ends on a signal.
 void SetInterruptHooks(void (*notice)(), void (*beforeExit)());
+
+// For the platform's watcher. A Ctrl+C: true when it became an abort request
+// (and notice() ran), false when the program is to end.
+bool OnInterruptKey();
+// Runs beforeExit(), if set.
+void BeforeInterruptExit();

@@ -1,5 +1,5 @@
 // velkor: the update utility's jobs from the command line, against a board
-// on USB (hidapi) or a simulated one.
+// on USB or a simulated one.
 #include <CLI/CLI.hpp>
 
 #include <atomic>
@@ -9,15 +9,15 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <unistd.h>
 
 #include "cli/console.h"
 #include "cli/inspect.h"
 #include "cli/interrupts.h"
 #include "cli/password.h"
+#include "cli/terminal.h"
+#include "cli/usb_board.h"
 #include "link/board_link.h"
 #include "link/hid.h"
-#include "link/hid_hidapi.h"
 #include "sim/scenario.h"
 #include "sim/sim_board.h"
 #include "update/update_job.h"
@@ -89,7 +89,7 @@ void BeforeSignalExit()
     // Leave the shell prompt on a line of its own.
     Console* console = g_console.load();
     if (console != nullptr && console->LineShown())
-        (void)!write(STDERR_FILENO, "\n", 1);
+        WriteStderrNow("\n");
 }
 
 void Fail(const std::string& message)
@@ -123,7 +123,7 @@ bool ParseSeconds(const std::string& text, double& seconds)
     return !text.empty() && *end == '\0' && seconds >= 0 && seconds <= 86400;
 }
 
-bool UsingHidapi(const Options& options)
+bool UsingUsb(const Options& options)
 {
     return options.sim.empty();
 }
@@ -217,8 +217,8 @@ public:
 
     bool Start(const Options& options, std::string& error)
     {
-        if (UsingHidapi(options)) {
-            SetHidBackend(&kHidapiBackend);
+        if (UsingUsb(options)) {
+            SetHidBackend(UsbHidBackend());
             return true;
         }
         SimConfig config;
@@ -274,6 +274,10 @@ int main(int argc, char** argv)
 
     CLI::App app{"Velkor Update Utility: detects, programs and services the marker's control board over USB."};
     app.name("velkor");
+    // CLI11 on Windows would read a path like /data/x.enc as an option
+    // "/data"; options are spelled the same on every platform. Set before the
+    // subcommands, which copy it.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", kVersion);
     app.require_subcommand(1);
     app.fallthrough();
@@ -354,13 +358,13 @@ int main(int argc, char** argv)
     // A terminal on stderr gets the redrawn progress line; stdout keeps one
     // status per line whenever it is not a terminal, so scripts see the
     // same lines either way.
-    const bool progressLine = program->parsed() && isatty(STDERR_FILENO);
-    Console console(progressLine, !progressLine || !isatty(STDOUT_FILENO));
+    const bool progressLine = program->parsed() && StderrIsTerminal();
+    Console console(progressLine, !progressLine || !StdoutIsTerminal());
     ConsoleHooks hooks(console, options.verbose);
 
     ConsoleWindow window(console, options.file);
-    if (UsingHidapi(options))
-        window.boardInaccessible = HidapiBoardPresentButInaccessible;
+    if (UsingUsb(options))
+        window.boardInaccessible = UsbBoardInaccessible;
 
     // detect reports a missing board itself, in its usual words.
     if (options.wait > 0 && !WaitForBoard(options.wait) && !detect->parsed()) {

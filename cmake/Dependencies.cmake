@@ -25,6 +25,17 @@ else()
   target_link_libraries(velkor_json INTERFACE nlohmann_json::nlohmann_json)
 endif()
 
+if(CMAKE_CROSSCOMPILING)
+  if(NOT EXISTS /usr/include/CLI/CLI.hpp)
+    message(FATAL_ERROR "CLI/CLI.hpp not found: install libcli11-dev")
+  endif()
+  velkor_header_only(velkor_cli11 /usr/include/CLI)
+else()
+  find_package(CLI11 REQUIRED)
+  add_library(velkor_cli11 INTERFACE)
+  target_link_libraries(velkor_cli11 INTERFACE CLI11::CLI11)
+endif()
+
 if(VELKOR_TESTS)
   if(CMAKE_CROSSCOMPILING)
     # Debian ships GoogleTest as source; build it with the cross compiler.

@@ -1,0 +1,131 @@
+#include "cli/terminal.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <io.h>
+
+#include "cli/interrupts.h"
+
+namespace {
+
+// The console input the password is typed on and its mode from before the
+// prompt, put back if the program is ended while echo is off.
+HANDLE g_entry = INVALID_HANDLE_VALUE;
+DWORD g_entrySaved = 0;
+std::atomic<bool> g_restoreConsole{false};
+
+bool IsConsole(DWORD stdHandle)
+{
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(stdHandle), &mode) != 0;
+}
+
+[[noreturn]] void EndOnInterrupt(int status)
+{
+    if (g_restoreConsole.load()) {
+        SetConsoleMode(g_entry, g_entrySaved);
+        // Off the prompt's line, as the Enter would have done.
+        WriteStderrNow("\n");
+    }
+    BeforeInterruptExit();
+    std::_Exit(status);
+}
+
+// Runs on a thread the system starts for each event.
+BOOL WINAPI OnConsoleEvent(DWORD event)
+{
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+        if (OnInterruptKey())
+            return TRUE;
+        EndOnInterrupt(130);
+    }
+    // The console is going away (closed, logoff, shutdown): as a hangup.
+    EndOnInterrupt(129);
+}
+
+}  // namespace
+
+bool StdoutIsTerminal()
+{
+    // _isatty would also say yes for the NUL device.
+    return _isatty(1) && IsConsole(STD_OUTPUT_HANDLE);
+}
+
+bool StderrIsTerminal()
+{
+    return _isatty(2) && IsConsole(STD_ERROR_HANDLE);
+}
+
+size_t TerminalWidth()
+{
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) {
+        const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+        if (columns > 0)
+            return static_cast<size_t>(columns);
+    }
+    return 80;
+}
+
+bool PrepareProgressLine()
+{
+    // Plain \r and spaces: consoles before Windows 10, and Wine's, do not
+    // act on escape codes even with virtual terminal processing asked for.
+    return false;
+}
+
+void WriteStderrNow(const char* text)
+{
+    (void)_write(2, text, static_cast<unsigned>(std::strlen(text)));
+}
+
+void StartPlatformInterruptWatch()
+{
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+bool ReadStdinByte(char& c)
+{
+    return _read(0, &c, 1) == 1;
+}
+
+bool OpenHiddenEntry(std::string& error)
+{
+    // The console itself, as /dev/tty is elsewhere: stdin may be redirected.
+    g_entry = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, 0, nullptr);
+    if (g_entry != INVALID_HANDLE_VALUE && !GetConsoleMode(g_entry, &g_entrySaved)) {
+        CloseHandle(g_entry);
+        g_entry = INVALID_HANDLE_VALUE;
+    }
+    if (g_entry == INVALID_HANDLE_VALUE) {
+        error = "no terminal to ask for the password on; pass it with --password-stdin";
+        return false;
+    }
+    // Line input stays on so the entry can be edited; Ctrl+C keeps coming
+    // as an event.
+    const DWORD quiet = (g_entrySaved & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT |
+                        ENABLE_PROCESSED_INPUT;
+    // A Ctrl+C at the prompt must not leave the console without echo.
+    g_restoreConsole = true;
+    FlushConsoleInputBuffer(g_entry);
+    SetConsoleMode(g_entry, quiet);
+    return true;
+}
+
+bool ReadHiddenEntryByte(char& c)
+{
+    DWORD read = 0;
+    return ReadFile(g_entry, &c, 1, &read, nullptr) && read == 1;
+}
+
+void CloseHiddenEntry()
+{
+    SetConsoleMode(g_entry, g_entrySaved);
+    g_restoreConsole = false;
+    CloseHandle(g_entry);
+    g_entry = INVALID_HANDLE_VALUE;
+}
