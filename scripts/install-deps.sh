@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ make pkg-config
-  libgtest-dev googletest
+  libgtest-dev googletest libbenchmark-dev
   nlohmann-json3-dev libcli11-dev libhidapi-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 fonts-wine xvfb xauth imagemagick xdotool

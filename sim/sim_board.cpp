@@ -161,7 +161,7 @@ int32_t SimBoard::Write(int32_t handle, const uint8_t* report, int32_t length, i
         CountReport();
     }
     if (wake)
-        std::this_thread::sleep_until(*wake);
+        WaitForLink(*wake);
     return length;
 }
 
@@ -196,7 +196,7 @@ int32_t SimBoard::Read(int32_t handle, uint8_t* buf, int32_t length)
     CountReport();
     lock.unlock();
     if (wake)
-        std::this_thread::sleep_until(*wake);
+        WaitForLink(*wake);
     return kShortSize;
 }
 
@@ -573,8 +573,18 @@ std::optional<SimBoard::Clock::time_point> SimBoard::Charge(int32_t length)
     // report ended, so oversleeping once is not added to every later report.
     const std::chrono::milliseconds cost((length + 63) / 64);
     linkTime_ += cost;
-    linkClock_ = std::max(Clock::now(), linkClock_) + cost;
+    // What the last sleep overran is the sim's, not the host's: take it off
+    // here, so the next sleep is that much shorter.
+    linkClock_ = std::max(Clock::now() - overslept_, linkClock_) + cost;
     return linkClock_;
+}
+
+void SimBoard::WaitForLink(Clock::time_point wake)
+{
+    std::this_thread::sleep_until(wake);
+    const Clock::time_point now = Clock::now();
+    std::lock_guard<std::mutex> lock(mutex_);
+    overslept_ = now > wake ? now - wake : Clock::duration::zero();
 }
 
 void SimBoard::CountReport()

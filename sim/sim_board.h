@@ -152,6 +152,8 @@ private:
     std::vector<uint8_t>& Block(uint32_t blockAddress);
     void Record(bool fromHost, bool ok, const uint8_t* bytes, int32_t length);
     std::optional<Clock::time_point> Charge(int32_t length);
+    // Sleeps until the link is done with a report; takes the lock itself.
+    void WaitForLink(Clock::time_point wake);
     void CountReport();
     void Unplug();
     std::string DumpJsonLocked() const;
@@ -174,6 +176,7 @@ private:
     std::vector<SimTraceEntry> trace_;
     Clock::time_point linkClock_{};
     std::chrono::microseconds linkTime_{0};
+    Clock::duration overslept_{0};
     std::string dumpError_;
 
     mutable std::mutex mutex_;

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Runs the benchmarks and prints the figures docs/performance.md lists:
+#   scripts/bench.sh          native benchmarks, then the window under Wine
+#   scripts/bench.sh --native the native benchmarks only
+# Build folder: $BUILD (default build-bench). Extra arguments after --native
+# go to the benchmark program.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${BUILD:-build-bench}
+jobs=$(nproc 2>/dev/null || echo 2)
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELKOR_BENCH=ON >/dev/null
+cmake --build "$build" -j "$jobs" --target velkor_bench velkor >/dev/null
+[ -x "$build/bench/velkor_bench" ] || { echo "Google Benchmark not found: apt-get install libbenchmark-dev" >&2; exit 1; }
+
+echo "== $(uname -srm); $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) CPUs"
+native_only=0
+if [ "${1:-}" = "--native" ]; then native_only=1; shift; fi
+"$build/bench/velkor_bench" "$@"
+
+if [ $native_only = 0 ]; then
+  echo "== the window under Wine against velkor"
+  BUILD="$build" BUILD_WIN="${BUILD_WIN:-build-win}" bash scripts/bench-window.sh
+fi
