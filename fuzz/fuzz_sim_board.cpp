@@ -1,0 +1,129 @@
+// The simulated board driven directly by arbitrary operations: opens, writes
+// of any bytes and length, reads, closes, faults, unplugging. It must answer
+// without crashing, hanging or leaking, and every handle it gave out must
+// close.
+#include <cstdlib>
+#include <vector>
+
+#include "sim/sim_board.h"
+
+namespace {
+
+constexpr uint16_t kVendor = 0x04D8;
+constexpr uint16_t kProduct = 0xFC31;
+
+class Input {
+public:
+    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    bool Empty() const { return at_ >= size_; }
+    uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
+    // Up to count bytes, zero-filled past the end of the input.
+    std::vector<uint8_t> Bytes(size_t count)
+    {
+        std::vector<uint8_t> out(count, 0);
+        for (size_t i = 0; i < count && at_ < size_; ++i)
+            out[i] = data_[at_++];
+        return out;
+    }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t at_ = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    Input in(data, size);
+    SimConfig config;
+    const uint8_t setup = in.Byte();
+    config.loader = (setup & 1) != 0;
+    config.firmware = (setup & 2) != 0;
+    config.identifies = (setup & 4) == 0;
+    config.noise = (setup >> 3) & 3;
+    config.readTimeoutMs = 0;  // a silent board must not stall the run
+    SimBoard board(config);
+
+    std::vector<int32_t> handles;
+    const auto pick = [&](uint8_t selector) -> int32_t {
+        if (handles.empty() || selector == 0xFF)
+            return static_cast<int32_t>(selector) - 2;  // invalid handles too
+        return handles[selector % handles.size()];
+    };
+
+    while (!in.Empty()) {
+        const uint8_t op = in.Byte();
+        switch (op % 10) {
+        case 0: {
+            const bool right = (op & 0x10) == 0;
+            const int32_t h = board.Open(right ? kVendor : 0x1234, right ? kProduct : 0x5678, 0);
+            if (h >= 0)
+                handles.push_back(h);
+            break;
+        }
+        case 1:
+        case 2: {
+            // Mostly well-formed reports, now and then any length.
+            const bool isShort = op % 10 == 1;
+            const int32_t h = pick(in.Byte());
+            int32_t length = isShort ? 9 : 73;
+            if ((op & 0x80) != 0)
+                length = static_cast<int32_t>(in.Byte()) % 80;
+            std::vector<uint8_t> report = in.Bytes(static_cast<size_t>(length));
+            if ((op & 0x40) == 0 && !report.empty())
+                report[0] = 0;
+            const uint8_t* bytes = (op & 0x20) != 0 && length == 0 ? nullptr : report.data();
+            if (isShort)
+                board.WriteShort(h, bytes, length);
+            else
+                board.WriteLong(h, bytes, length);
+            break;
+        }
+        case 3: {
+            uint8_t buf[80];
+            const int32_t length = (op & 0x80) != 0 ? in.Byte() % 80 : 9;
+            board.Read(pick(in.Byte()), buf, length);
+            break;
+        }
+        case 4: {
+            const int32_t h = pick(in.Byte());
+            board.Close(h);
+            break;
+        }
+        case 5: {
+            SimFault fault;
+            fault.kind = static_cast<SimFaultKind>(in.Byte() % 5);
+            const uint8_t command = in.Byte();
+            fault.command = command == 0xFF ? -1 : command;
+            fault.occurrence = in.Byte() % 8;
+            fault.value = in.Byte();
+            board.AddFault(fault);
+            break;
+        }
+        case 6:
+            board.ClearFaults();
+            break;
+        case 7:
+            board.SetUnplugAfter(static_cast<int8_t>(in.Byte()));
+            break;
+        case 8:
+            board.SetPresent((op & 0x10) != 0);
+            break;
+        case 9:
+            // What tests look at must be readable at any point.
+            board.DumpJson();
+            board.FlashBlocks();
+            board.CodeLog();
+            board.Trace();
+            break;
+        }
+    }
+
+    for (const int32_t h : handles)
+        board.Close(h);
+    if (board.OpenHandles() != 0)
+        std::abort();
+    return 0;
+}
