@@ -514,7 +514,9 @@ TEST(SimBoardTiming, UsbFullSpeedChargesOneFramePer64Bytes)
     host.Exchange(Upload(0, {1}));    // 2 + 1 frames
     host.Write(Short({0x00, 1}));     // 1 frame, never read
     EXPECT_EQ(board.LinkTime(), milliseconds(24));
-    EXPECT_GE(Clock::now() - start, milliseconds(24));
+    // The board takes a sleep's overrun off the next report, and clocks are
+    // coarse on some systems: allow a millisecond below the link's time.
+    EXPECT_GE(Clock::now() - start, milliseconds(23));
 }
 
 TEST(SimBoardThreads, InspectingWhileAWorkerExchanges)
