@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "cli/console.h"
-#include "cli/inspect.h"
+#include "cli/record_listing.h"
 #include "cli/interrupts.h"
 #include "cli/password.h"
 #include "cli/terminal.h"

@@ -1,4 +1,4 @@
-#include "cli/inspect.h"
+#include "cli/record_listing.h"
 
 #include <algorithm>
 #include <cerrno>
