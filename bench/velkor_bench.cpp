@@ -16,29 +16,9 @@
 #include "update/sequencer.h"
 #include "update/update_job.h"
 #include "worker/job_window.h"
+#include "support/quiet_window.h"
 
 namespace {
-
-// A window seam that costs nothing, so the job is measured and not the seam.
-class NullWindow : public JobWindow {
-public:
-    explicit NullWindow(const char* name) : name_(name) {}
-    void SetStatus(const char*) override {}
-    void SetProgressRange(uint32_t) override {}
-    void SetProgressPos(uint32_t) override {}
-    int ShowMessage(const char* text, const char*, MessageIcon) override
-    {
-        complete = std::string_view(text) == "Update complete!";
-        return kButtonOk;
-    }
-    void SendResult(uint32_t, uint32_t, int32_t) override {}
-    void ReadFileName(char* buf, size_t size) override { std::snprintf(buf, size, "%s", name_); }
-    bool TakeAbort() override { return false; }
-    bool complete = false;
-
-private:
-    const char* name_;
-};
 
 // records data blocks of 64 bytes; with mixed, every other one a full code
 // block, so every record also switches the board's mode.
@@ -107,7 +87,7 @@ void UpdatePerRecord(benchmark::State& state)
     for (auto _ : state) {
         state.PauseTiming();
         auto board = std::make_unique<Board>(false);
-        NullWindow window(file.path().c_str());
+        QuietWindow window(file.path().c_str());
         state.ResumeTiming();
         UpdateJob(window);
         state.PauseTiming();
@@ -152,7 +132,7 @@ void UpdateOverLinkTime(benchmark::State& state)
     for (auto _ : state) {
         state.PauseTiming();
         auto board = std::make_unique<Board>(true);
-        NullWindow window(file.path().c_str());
+        QuietWindow window(file.path().c_str());
         state.ResumeTiming();
         const auto start = std::chrono::steady_clock::now();
         UpdateJob(window);

@@ -17,6 +17,7 @@
 #include "update/sequencer.h"
 #include "update/update_job.h"
 #include "worker/job_window.h"
+#include "support/quiet_window.h"
 
 namespace {
 
@@ -50,30 +51,6 @@ const HidBackend kMarkedSimBackend = {
     [](int32_t h, uint8_t* b, int32_t n) { BoardCall c; return kSimHidBackend.read(h, b, n); },
     [](int32_t h, const uint8_t* b, int32_t n) { BoardCall c; return kSimHidBackend.writeLong(h, b, n); },
     [](int32_t h) { BoardCall c; return kSimHidBackend.close(h); },
-};
-
-// Holds the file name in a fixed buffer and records nothing.
-class QuietWindow : public JobWindow {
-public:
-    explicit QuietWindow(const char* name) : name_(name) {}
-    void SetStatus(const char*) override {}
-    void SetProgressRange(uint32_t) override {}
-    void SetProgressPos(uint32_t) override {}
-    int ShowMessage(const char* text, const char*, MessageIcon) override
-    {
-        complete = std::string_view(text) == "Update complete!";
-        return kButtonOk;
-    }
-    void SendResult(uint32_t, uint32_t, int32_t) override {}
-    void ReadFileName(char* buf, size_t size) override
-    {
-        std::snprintf(buf, size, "%s", name_);
-    }
-    bool TakeAbort() override { return false; }
-    bool complete = false;
-
-private:
-    const char* name_;
 };
 
 // Data and code blocks alternating, so every record also switches the mode.

@@ -17,6 +17,7 @@
 #include "link/commands.h"
 #include "link/hid.h"
 #include "support/firmware_builder.h"
+#include "support/open_files.h"
 #include "support/recording_window.h"
 #include "support/sim_fixture.h"
 #include "update/update_job.h"
@@ -133,20 +134,6 @@ const Bytes kData2 = Pattern(8, 0x90);
 Bytes UpdateFile()
 {
     return FirmwareBuilder().Code(kCode1).Code(kCode2).Data(0x1000, kData1).Data(0x2000, kData2).Code(kCode3).bytes();
-}
-
-size_t OpenFileCount()
-{
-#ifdef __linux__
-    size_t n = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        (void)entry;
-        ++n;
-    }
-    return n;
-#else
-    return 0;
-#endif
 }
 
 // Sits between the HID seam and the sim backend: counts the requests per fault

@@ -6,6 +6,7 @@
 #include "link/commands.h"
 #include "link/crc16.h"
 #include "support/firmware_builder.h"
+#include "support/open_files.h"
 #include "support/recording_window.h"
 #include "support/sim_fixture.h"
 #include "update/update_job.h"
@@ -18,20 +19,6 @@ using Lines = std::vector<std::string>;
 const std::string kEnd1 = "status: Wait...";
 const std::string kEnd2 = "result: 1027 1 0";
 const std::string kComplete = "box: Done/64: Update complete!";
-
-size_t OpenFileCount()
-{
-#ifdef __linux__
-    size_t n = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        (void)entry;
-        ++n;
-    }
-    return n;
-#else
-    return 0;
-#endif
-}
 
 class UpdateJobTest : public SimFixture {
 protected:
