@@ -107,3 +107,21 @@ TEST_F(Service, SequencerFailureDoesNotStopTheCommand)
 }
 
 }  // namespace
+
+// What a real link does to replies: one that comes too late is read by the
+// next exchange and must be dropped there; more than the host queues are lost.
+TEST_F(Service, LateAndLostReplies)
+{
+    SimConfig config;
+    config.loader = true;
+    config.shotCounter = 70000;
+    Reset(config);
+    board->AddFault({SimFaultKind::kLate, kCmdBootFirmware, 1, 0});
+    EXPECT_EQ(Run(0x10140, 0), (Lines{"status: Booting firmware...",
+                                      "box: Error/16: Error -1 communicating with marker",
+                                      "result: 1029 320 70000"}));
+
+    Reset(SimConfig());
+    board->AddFault({SimFaultKind::kNoise, kCmdAccessShotCounter, 0, 32});
+    EXPECT_EQ(Run(0x10140, 0), (Lines{"box: Error/16: Error -1 getting shot count", "result: 1029 65856 1"}));
+}

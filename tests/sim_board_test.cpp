@@ -290,7 +290,8 @@ TEST(SimBoardService, ShotCounterAndPressure)
     EXPECT_EQ(board.ShotCounter(), 0x80000001u);
 
     EXPECT_EQ(host.Exchange(Pressure(0)), (Bytes{0, 0x90, 0, 0x01, 0x02, 0x03, 0x0A, 0x0B, 0x0C}));
-    EXPECT_EQ(host.Exchange(Pressure(3)), (Bytes{0, 0x90, 0, 0x10, 0x20, 0x30, 0xA0, 0xB0, 0xC0}));
+    EXPECT_EQ(host.Exchange(Pressure(1)), (Bytes{0, 0x90, 0, 0x10, 0x20, 0x30, 0xA0, 0xB0, 0xC0}));
+    EXPECT_EQ(host.Answer(Pressure(3)), Refused(0x90, kSimBadArgument));
 }
 
 TEST(SimBoardFaults, StatusFaultHitsItsOccurrenceAndLeavesTheCommandUndone)
