@@ -17,8 +17,7 @@
 # missed, any entry is malformed or a planted fault does not build.
 # MUTATION_TIMEOUT sets the per-test time-out in seconds (default 60).
 set -uo pipefail
-cd "$(dirname "$0")/.."
-root=$PWD
+cd "$(dirname "$0")/.." || exit 2
 
 windows=0
 only=""

@@ -1,6 +1,7 @@
 // What only the simulated board does: scenario files, the dump, the timing
 // model. Its protocol behaviour is tested through the real jobs.
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -17,49 +18,52 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using std::chrono::milliseconds;
 
-// The faults as "kind command occurrence value" for comparison.
-std::string Faults(const SimConfig& c)
+// Every field of a configuration on one line, faults as "kind command
+// occurrence value".
+std::string Describe(const SimConfig& c)
 {
-    std::string out;
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "present %d identifies %d type %d firmware %d loader %d version %d.%d%c counter %u noise %d unplug "
+                  "%d dump %s usb %d timeout %d pressure %02x%02x %02x%02x faults",
+                  c.present, c.identifies, c.type, c.firmware, c.loader, c.versionMajor, c.versionMinor,
+                  c.versionLetter ? c.versionLetter : '-', c.shotCounter, c.noise, c.unplugAfter, c.dumpPath.c_str(),
+                  c.usbFullSpeedTiming, c.readTimeoutMs, c.pressure[0][0], c.pressure[0][5], c.pressure[1][0],
+                  c.pressure[1][5]);
+    std::string out = text;
     for (const SimFault& f : c.faults)
-        out += std::to_string(static_cast<int>(f.kind)) + " " + std::to_string(f.command) + " " +
-               std::to_string(f.occurrence) + " " + std::to_string(f.value) + "; ";
+        out += " " + std::to_string(static_cast<int>(f.kind)) + "/" + std::to_string(f.command) + "/" +
+               std::to_string(f.occurrence) + "/" + std::to_string(f.value);
     return out;
 }
 
 TEST(Scenario, Table)
 {
-    const auto check = [](const char* text, auto&& expect) {
+    const std::pair<const char*, const char*> good[] = {
+        {"{}", "present 1 identifies 1 type 3 firmware 1 loader 0 version 3.2b counter 1000 noise 0 unplug -1 dump  "
+               "usb 0 timeout 5000 pressure 010c 10c0 faults"},
+        {R"({"present": false, "identifies": false, "type": 15, "firmware": false, "loader": true, "version": "12.07Z",
+             "shot_counter": 4294967295, "pressure": ["a1B2c3D4e5F6", "000000ffffff"], "noise": 3, "unplug_after": 17,
+             "dump": "b.json", "latency": "usb-fs", "read_timeout_ms": 250})",
+         "present 0 identifies 0 type 15 firmware 0 loader 1 version 12.7Z counter 4294967295 noise 3 unplug 17 dump "
+         "b.json usb 1 timeout 250 pressure a1f6 00ff faults"},
+        // Object keys come back sorted: "late", "link_fail", "silent", "status".
+        {R"({"version": "3.02", "latency": "none", "status": {"0xc2": 5, "0x10": {"status": 255, "occurrence": 2}},
+             "link_fail": {"0X07": {"fail": "write"}, "0x90": {"fail": "read", "occurrence": 1}},
+             "silent": ["0xC0", {"command": "0x0", "occurrence": 3}], "late": ["0xaf"]})",
+         "present 1 identifies 1 type 3 firmware 1 loader 0 version 3.2- counter 1000 noise 0 unplug -1 dump  usb 0 "
+         "timeout 5000 pressure 010c 10c0 faults 5/175/0/0 1/7/0/0 2/144/1/0 3/192/0/0 3/0/3/0 0/16/2/255 0/194/0/5"},
+    };
+    for (const auto& [text, expected] : good) {
         SimConfig c;
         std::string error;
         EXPECT_TRUE(ParseScenario(text, c, error)) << text << ": " << error;
-        expect(c);
-    };
-    check(R"({"present": false, "identifies": false, "type": 15, "firmware": false, "loader": true,
-              "version": "12.07Z", "shot_counter": 4294967295, "pressure": ["a1B2c3D4e5F6", "000000ffffff"],
-              "noise": 3, "unplug_after": 17, "dump": "b.json", "latency": "usb-fs", "read_timeout_ms": 250})",
-          [](const SimConfig& c) {
-              EXPECT_TRUE(!c.present && !c.identifies && !c.firmware && c.loader && c.usbFullSpeedTiming);
-              EXPECT_EQ(std::to_string(c.type) + " " + std::to_string(c.versionMajor) + "." +
-                            std::to_string(c.versionMinor) + c.versionLetter,
-                        "15 12.7Z");
-              EXPECT_EQ(c.shotCounter, 4294967295u);
-              EXPECT_EQ(c.pressure[0], (std::array<uint8_t, 6>{0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6}));
-              EXPECT_EQ(c.pressure[1], (std::array<uint8_t, 6>{0, 0, 0, 0xFF, 0xFF, 0xFF}));
-              EXPECT_EQ(std::to_string(c.noise) + " " + std::to_string(c.unplugAfter) + " " + c.dumpPath + " " +
-                            std::to_string(c.readTimeoutMs),
-                        "3 17 b.json 250");
-          });
-    check(R"({"version": "3.02", "latency": "none"})", [](const SimConfig& c) {
-        EXPECT_EQ(c.versionLetter, '\0');
-        EXPECT_EQ(c.versionMinor, 2);
-        EXPECT_FALSE(c.usbFullSpeedTiming);
-    });
-    // Object keys come back sorted: "late", "link_fail", "silent", "status".
-    check(R"({"status": {"0xc2": 5, "0x10": {"status": 255, "occurrence": 2}},
-              "link_fail": {"0X07": "write", "0x90": {"fail": "read", "occurrence": 1}},
-              "silent": ["0xC0", {"command": "0x0", "occurrence": 3}], "late": ["0xaf"]})",
-          [](const SimConfig& c) { EXPECT_EQ(Faults(c), "5 175 0 0; 1 7 0 0; 2 144 1 0; 3 192 0 0; 3 0 3 0; 0 16 2 255; 0 194 0 5; "); });
+        EXPECT_EQ(Describe(c), expected);
+    }
+    SimConfig demo;
+    std::string error;
+    EXPECT_TRUE(LoadScenario("demo", demo, error));
+    EXPECT_EQ(Describe(demo), good[0].second);
 
     const std::pair<const char*, const char*> bad[] = {
         {R"({"colour": 1})", R"(scenario: key "colour": unknown key)"},
