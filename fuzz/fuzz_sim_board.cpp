@@ -7,36 +7,17 @@
 
 #include "sim/sim_board.h"
 
-namespace {
-
-constexpr uint16_t kVendor = 0x04D8;
-constexpr uint16_t kProduct = 0xFC31;
-
-class Input {
-public:
-    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool Empty() const { return at_ >= size_; }
-    uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
-    // Up to count bytes, zero-filled past the end of the input.
-    std::vector<uint8_t> Bytes(size_t count)
-    {
-        std::vector<uint8_t> out(count, 0);
-        for (size_t i = 0; i < count && at_ < size_; ++i)
-            out[i] = data_[at_++];
-        return out;
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_ = 0;
+// The input read byte by byte, zeros past its end.
+struct Input {
+    const uint8_t* data;
+    size_t size, at = 0;
+    bool Empty() const { return at >= size; }
+    uint8_t Byte() { return at < size ? data[at++] : 0; }
 };
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    Input in(data, size);
+    Input in{data, size};
     SimConfig config;
     const uint8_t setup = in.Byte();
     config.loader = (setup & 1) != 0;
@@ -58,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         switch (op % 10) {
         case 0: {
             const bool right = (op & 0x10) == 0;
-            const int32_t h = board.Open(right ? kVendor : 0x1234, right ? kProduct : 0x5678, 0);
+            const int32_t h = board.Open(right ? 0x04D8 : 0x1234, right ? 0xFC31 : 0x5678, 0);
             if (h >= 0)
                 handles.push_back(h);
             break;
@@ -71,7 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             int32_t length = isShort ? 9 : 73;
             if ((op & 0x80) != 0)
                 length = static_cast<int32_t>(in.Byte()) % 80;
-            std::vector<uint8_t> report = in.Bytes(static_cast<size_t>(length));
+            std::vector<uint8_t> report(static_cast<size_t>(length));
+            for (uint8_t& b : report)
+                b = in.Byte();
             if ((op & 0x40) == 0 && !report.empty())
                 report[0] = 0;
             const uint8_t* bytes = (op & 0x20) != 0 && length == 0 ? nullptr : report.data();
@@ -87,14 +70,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             board.Read(pick(in.Byte()), buf, length);
             break;
         }
-        case 4: {
-            const int32_t h = pick(in.Byte());
-            board.Close(h);
+        case 4:
+            board.Close(pick(in.Byte()));
             break;
-        }
         case 5: {
             SimFault fault;
-            fault.kind = static_cast<SimFaultKind>(in.Byte() % 5);
+            fault.kind = static_cast<SimFaultKind>(in.Byte() % 6);
             const uint8_t command = in.Byte();
             fault.command = command == 0xFF ? -1 : command;
             fault.occurrence = in.Byte() % 8;

@@ -4,50 +4,30 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
-// The input as a file on disk, since the reader opens files by name. One file
-// per process, rewritten for every input.
+// The input as a file on disk, since the reader opens files by name: one
+// file per process, rewritten for every input and removed at exit.
 class ScratchFile {
 public:
     ScratchFile(const uint8_t* data, size_t size)
     {
-        const int fd = Descriptor();
-        if (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0)
+        std::FILE* f = std::fopen(path().c_str(), "wb");
+        if (f == nullptr || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0)
             std::abort();
-        size_t done = 0;
-        while (done < size) {
-            const ssize_t n = write(fd, data + done, size - done);
-            if (n <= 0)
-                std::abort();
-            done += static_cast<size_t>(n);
-        }
     }
 
-    const std::string& path() const { return Path(); }
-
-private:
-    static std::string& Path()
+    static const std::string& path()
     {
-        static std::string path;
-        return path;
-    }
-
-    static int Descriptor()
-    {
-        static const int fd = [] {
+        static const std::string name = [] {
             const char* dir = std::getenv("TMPDIR");
-            std::string name = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/velkor-fuzz-XXXXXX";
-            const int made = mkstemp(&name[0]);
-            if (made < 0)
-                std::abort();
-            // Gone from the directory once the process ends; until then the
-            // name is what the reader opens.
-            Path() = name;
-            std::atexit([] { unlink(Path().c_str()); });
+            std::string made = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/velkor-fuzz-" +
+                               std::to_string(getpid());
+            std::atexit([] { unlink(path().c_str()); });
             return made;
         }();
-        return fd;
+        return name;
     }
 };
