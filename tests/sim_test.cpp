@@ -1,5 +1,6 @@
 // What only the simulated board does: scenario files, the dump, the timing
-// model. Its protocol behaviour is tested through the real jobs.
+// model. Its protocol behaviour is tested through the real jobs, and what the
+// dump holds through velkor.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -128,27 +129,9 @@ TEST(SimBoard, DumpIsWrittenOnEveryClose)
     config.dumpPath = (dir / "board.json").string();
     SimBoard board(config);
     const int32_t first = board.Open(0x04D8, 0xFC31, 0), second = board.Open(0x04D8, 0xFC31, 0);
-    uint8_t reply[9];
-    const auto send = [&](Bytes r) {
-        r.resize(r.size() > 9 ? 73 : 9);
-        if (r.size() == 9)
-            board.WriteShort(first, r.data(), 9);
-        else
-            board.WriteLong(first, r.data(), 73);
-        board.Read(first, reply, 9);
-    };
-    send({0, 0x40, 0, 42, 0, 0, 0, 0xAA, 0x55});
-    send({0, 0x02});
-    send({0, 0x06, 0x55, 0xAA});
-    send({0, 0xA0, 0xA1, 0xA2, 0xA3, 0, 0, 0, 0, 0, 0});
     ASSERT_EQ(board.Close(first), 0);
     const auto read = [&] { return nlohmann::json::parse(std::ifstream(config.dumpPath)); };
-    const nlohmann::json dump = read();
-    EXPECT_EQ(dump["mode"], "loader");
-    EXPECT_EQ(dump["shot_counter"], 42);
-    EXPECT_EQ(dump["open_handles"], 1);
-    ASSERT_EQ(dump["code"].size(), 1u);
-    EXPECT_EQ(dump["code"][0].get<std::string>().substr(0, 10), "a0a1a2a300");
+    EXPECT_EQ(read()["open_handles"], 1);
     ASSERT_EQ(board.Close(second), 0);
     EXPECT_EQ(read()["open_handles"], 0);
     EXPECT_FALSE(fs::exists(config.dumpPath + ".tmp"));
