@@ -3,14 +3,13 @@
 // as the proof of what reached the board.
 #include <gtest/gtest.h>
 
-#include <csignal>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <memory>
 
 #include <nlohmann/json.hpp>
 
 #include "cli/progress.h"
-#include "cli_process.h"
 #include "support/firmware_builder.h"
 
 namespace {
@@ -25,6 +24,79 @@ const std::string kPw = "zephyr\n";
 
 std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
+// A fresh temporary directory, removed with everything in it when this goes.
+struct TempDir {
+    std::string path = (std::filesystem::temp_directory_path() / "velkor-cli-XXXXXX").string();
+    TempDir() { EXPECT_NE(mkdtemp(path.data()), nullptr); }
+    ~TempDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::string Path(const std::string& name) const { return path + "/" + name; }
+    std::string Write(const std::string& name, const std::string& contents) const
+    {
+        std::ofstream(Path(name), std::ios::binary) << contents;
+        return Path(name);
+    }
+    std::string Read(const std::string& name) const
+    {
+        std::ifstream in(Path(name), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+};
+
+std::string Quote(const std::string& word)
+{
+    std::string q = "'";
+    for (char c : word)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string Command(const std::string& program, const Args& args)
+{
+    std::string line = Quote(program);
+    for (const std::string& a : args)
+        line += " " + Quote(a);
+    return line;
+}
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs shell command lines side by side, without a controlling terminal, as
+// under a scheduler or in CI; each one's stdout, stderr and exit status. In a
+// line, $OUT and $ERR name the files its output goes to.
+std::vector<Result> Shell(const TempDir& dir, const std::vector<std::string>& lines)
+{
+    std::string script;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string n = Quote(dir.Path(std::to_string(i)));
+        script += "{ OUT=" + n + ".out ERR=" + n + ".err; (" + lines[i] + ") >" + n + ".out 2>" + n +
+                  ".err; echo $? >" + n + ".status; } &\n";
+    }
+    const std::string waitFor =  // WaitFor FILE TEXT: up to 10 s
+        "WaitFor() { for i in $(seq 500); do grep -qF \"$2\" \"$1\" && return; sleep 0.02; done; }\n";
+    if (std::system(("setsid -w sh " + Quote(dir.Write("run.sh", waitFor + script + "wait\n"))).c_str()) != 0)
+        ADD_FAILURE() << "cannot run " << dir.Path("run.sh");
+    std::vector<Result> results(lines.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string n = std::to_string(i);
+        std::string status = dir.Read(n + ".status");
+        results[i] = {status.empty() ? -1 : std::stoi(status), dir.Read(n + ".out"), dir.Read(n + ".err")};
+    }
+    return results;
+}
+
+Result RunOne(const std::string& program, const Args& args)
+{
+    TempDir dir;
+    return Shell(dir, {Command(program, args) + " </dev/null"})[0];
+}
+
 size_t Count(const std::string& text, const std::string& what)
 {
     size_t n = 0;
@@ -33,7 +105,7 @@ size_t Count(const std::string& text, const std::string& what)
     return n;
 }
 
-std::string Describe(const ProcessResult& r)
+std::string Describe(const Result& r)
 {
     return "exit " + std::to_string(r.status) + "\n--- stdout\n" + r.out + "--- stderr\n" + r.err;
 }
@@ -154,12 +226,13 @@ TEST(Velkor, Table)
         {{"--help"}, "", "velkor shots --set", "", 0},
     };
     // Side by side, the password pauses and mode switches cost the time of one.
-    std::vector<std::unique_ptr<Process>> runs;
+    std::vector<std::string> lines;
     for (const Case& c : cases)
-        runs.push_back(std::make_unique<Process>(kVelkor, c.args, c.input));
+        lines.push_back(Command(kVelkor, c.args) + " <" + Quote(dir.Write("in" + std::to_string(lines.size()), c.input)));
+    const std::vector<Result> results = Shell(dir, lines);
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
-        const ProcessResult r = runs[i]->Finish();
+        const Result& r = results[i];
         const std::string what = "case " + std::to_string(i) + "\n" + Describe(r);
         EXPECT_EQ(r.status, c.status) << what;
         EXPECT_TRUE(c.out.empty() ? r.out.empty() : r.out.find(c.out) != std::string::npos) << what;
@@ -185,53 +258,42 @@ std::string DataFile(const TempDir& dir, uint32_t blocks)
     return dir.Write("data.enc", Text(fw.bytes()));
 }
 
-TEST(Velkor, CtrlCStopsAfterTheRecordInProgressAndTwiceAtOnce)
+TEST(Velkor, CtrlCAndTerminals)
 {
     TempDir dir;
-    const std::string dump = dir.Path("dump.json");
-    const std::string file = DataFile(dir, 4);
-    Process run(kVelkor, {"--sim", dir.Write("b.json", json{{"latency", "usb-fs"}, {"dump", dump}}.dump()), "program", file});
-    // The board never answers the first upload: the job sits in the read.
-    Process stuck(kVelkor, {"--sim", dir.Write("s.json", R"({"silent": ["0x10"], "read_timeout_ms": 30000})"), "program", file});
-    ASSERT_TRUE(run.WaitFor("Uploading data\n"));
-    run.Signal(SIGINT);
-    const ProcessResult r = run.Finish();
-    EXPECT_EQ(r.status, 1) << Describe(r);
-    EXPECT_EQ(r.err, "Stopping after the current record (Ctrl+C again to quit at once)\nAborted\n");
-    EXPECT_EQ(Count(r.out, "Done."), 0u);
+    const std::string dump = dir.Path("dump.json"), file = DataFile(dir, 4);
+    const std::string usb = dir.Write("usb.json", json{{"latency", "usb-fs"}, {"dump", dump}}.dump());
+    const std::string program = Command(kVelkor, {"--sim", usb, "program", file});
+    // Started in the background, as a terminal's Ctrl+C would find it.
+    const std::string started = "env --default-signal=INT " + program + " & p=$!; WaitFor $OUT 'Uploading data'; ";
+    const std::vector<Result> r = Shell(dir, {
+        started + "kill -INT $p; wait $p",
+        // The board never answers the first upload: the job sits in the read.
+        "env --default-signal=INT " + Command(kVelkor, {"--sim", dir.Write("s.json", R"({"silent": ["0x10"], "read_timeout_ms": 30000})"), "program", file}) +
+            " & p=$!; WaitFor $OUT 'Uploading data'; kill -INT $p; WaitFor $ERR Stopping; kill -INT $p; wait $p",
+        // On a terminal: the password is not echoed, the progress line redraws.
+        "{ WaitFor $OUT 'Password: '; echo zephyr; } | script -qefc " + Quote(Command(kVelkor, {"--sim", "demo", "shots"})) + " /dev/null",
+        "script -qefc " + Quote(Command(kVelkor, {"--sim", dir.Write("b.json", R"({"latency": "usb-fs"})"), "program", DataFile(dir, 3)})) + " /dev/null </dev/null",
+    });
+    EXPECT_EQ(r[0].status, 1) << Describe(r[0]);
+    EXPECT_EQ(r[0].err, "Stopping after the current record (Ctrl+C again to quit at once)\nAborted\n");
+    EXPECT_EQ(Count(r[0].out, "Done."), 0u);
     const json board = ReadDump(dump);
     EXPECT_EQ(board["open_handles"], 0);
     EXPECT_LT(board["data"].size(), 4u);
+    EXPECT_EQ(r[1].status, 130) << Describe(r[1]);
 
-    ASSERT_TRUE(stuck.WaitFor("Uploading data\n"));
-    stuck.Signal(SIGINT);
-    ASSERT_TRUE(stuck.WaitFor("Stopping after the current record", true));
-    stuck.Signal(SIGINT);
-    const ProcessResult s = stuck.Finish(std::chrono::milliseconds(5000));
-    EXPECT_EQ(s.status, 130) << Describe(s);
-}
-
-TEST(Velkor, OnATerminal)
-{
-    TempDir dir;
-    Process program(kVelkor, {"--sim", dir.Write("b.json", R"({"latency": "usb-fs"})"), "program", DataFile(dir, 3)}, "", true);
-    Process shots(kVelkor, {"--sim", "demo", "shots"}, "", true);
-    ASSERT_TRUE(shots.WaitFor("Password: "));
-    shots.Type(kPw);
-    const ProcessResult asked = shots.Finish();
-    EXPECT_EQ(asked.status, 0) << asked.out;
-    EXPECT_EQ(asked.out.find("zephyr"), std::string::npos) << "the password was echoed:\n" << asked.out;
-    EXPECT_NE(asked.out.find("1000\r\n"), std::string::npos) << asked.out;
-
+    EXPECT_EQ(r[2].status, 0) << r[2].out;
+    EXPECT_EQ(Count(r[2].out, "zephyr"), 0u) << "the password was echoed:\n" << r[2].out;
+    EXPECT_NE(r[2].out.find("1000\r\n"), std::string::npos) << r[2].out;
     // Statuses redraw one line in place; the message gets a line of its own
     // and the progress line is gone at the end.
-    const ProcessResult r = program.Finish();
-    ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(Count(r.out, "Uploading data\r\n"), 0u);
-    EXPECT_GE(Count(r.out, "\rUploading data  "), 3u);
-    EXPECT_NE(r.out.find(" left\x1b[K"), std::string::npos);
-    EXPECT_NE(r.out.find("\r\x1b[KUpdate complete!\r\n"), std::string::npos);
-    EXPECT_EQ(r.out.substr(r.out.size() - 4), "\r\x1b[K");
+    ASSERT_EQ(r[3].status, 0) << r[3].out;
+    EXPECT_EQ(Count(r[3].out, "Uploading data\r\n"), 0u);
+    EXPECT_GE(Count(r[3].out, "\rUploading data  "), 3u);
+    EXPECT_NE(r[3].out.find(" left\x1b[K"), std::string::npos);
+    EXPECT_NE(r[3].out.find("\r\x1b[KUpdate complete!\r\n"), std::string::npos);
+    EXPECT_EQ(r[3].out.substr(r[3].out.size() - 4), "\r\x1b[K");
 }
 
 TEST(Velkor, ProgressLineText)
@@ -258,11 +320,11 @@ TEST(MakeFirmware, DescriptionsInFilesOut)
     for (int i = 0; i < 73; ++i)
         longCode += "00";
     const std::string out = dir.Path("out.enc");
-    const ProcessResult made = RunProcess(kTool, {dir.Write("in.fw", "# comment\ncode 0102 03  # note\ndata 0x0fc0 " +
+    const Result made = RunOne(kTool, {dir.Write("in.fw", "# comment\ncode 0102 03  # note\ndata 0x0fc0 " +
                                                                          data + "\nfill 8192 100 ramp\nfill 0x3000 3 0x5A\n"),
                                                   out});
     ASSERT_EQ(made.status, 0) << made.err;
-    const ProcessResult listed = RunProcess(kVelkor, {"inspect", out});
+    const Result listed = RunOne(kVelkor, {"inspect", out});
     EXPECT_EQ(listed.status, 0) << listed.out;
     for (const char* line : {"code, first byte 0x01", "data at 0x000fc0, 64 bytes, check ok\n",
                              "data at 0x001000, 64 bytes, check ok, erase first", "data at 0x001040, 2 bytes",
@@ -276,13 +338,13 @@ TEST(MakeFirmware, DescriptionsInFilesOut)
         {"erase 0x1000", ":1: unknown directive \"erase\""},
     };
     for (const auto& [text, message] : bad) {
-        const ProcessResult r = RunProcess(kTool, {dir.Write("bad.fw", text + "\n"), dir.Path("bad.enc")});
+        const Result r = RunOne(kTool, {dir.Write("bad.fw", text + "\n"), dir.Path("bad.enc")});
         EXPECT_EQ(r.status, 1) << text;
         EXPECT_NE(r.err.find(message), std::string::npos) << text << "\n" << r.err;
         EXPECT_FALSE(std::ifstream(dir.Path("bad.enc")).good()) << text;
     }
-    EXPECT_EQ(RunProcess(kTool, {"--check", dir.Path("in.fw"), out}).status, 0);
-    const ProcessResult stale = RunProcess(kTool, {"--check", dir.Write("one.fw", "code 01\n"), out});
+    EXPECT_EQ(RunOne(kTool, {"--check", dir.Path("in.fw"), out}).status, 0);
+    const Result stale = RunOne(kTool, {"--check", dir.Write("one.fw", "code 01\n"), out});
     EXPECT_EQ(stale.status, 1);
     EXPECT_NE(stale.err.find("make_firmware " + dir.Path("one.fw") + " " + out), std::string::npos) << stale.err;
 }
