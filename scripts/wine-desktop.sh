@@ -10,10 +10,8 @@ desktop_size=800x600
 # Installs what is missing and builds the simulated-board program.
 build_sim_program() {
   bash scripts/install-deps.sh
-  if [ ! -f "$build/build.ninja" ]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
-  fi
+  source scripts/build-dirs.sh
+  configure_windows >/dev/null
   cmake --build "$build" --target VelkorUpdateSim
 }
 
