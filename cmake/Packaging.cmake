@@ -67,6 +67,9 @@ else()
     ${PROJECT_SOURCE_DIR}/packaging/deb/postinst
     ${PROJECT_SOURCE_DIR}/packaging/deb/postrm)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  # lintian's one warning: copyright-without-copyright-notice. The project
+  # names no copyright holder and states no license yet, and
+  # packaging/deb/copyright says exactly that rather than inventing either.
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   # Debian wants no debugging sections in what it installs.
   set(CPACK_STRIP_FILES ON)

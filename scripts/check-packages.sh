@@ -64,7 +64,15 @@ checks=$(mktemp -d)
   velkor --sim /usr/share/doc/velkor/examples/scenarios/erase-fails.json detect >/dev/null ||
     fail "the installed scenarios do not load"
   [ "$(man -w velkor)" = /usr/share/man/man1/velkor.1.gz ] || fail "man -w velkor: $(man -w velkor 2>&1)"
-  MANWIDTH=80 man velkor 2>&1 | grep -q "^EXIT STATUS" || fail "man velkor shows no EXIT STATUS section"
+  MANWIDTH=80 man velkor >man.txt 2>&1
+  # Every command and option velkor's own help knows has an entry of its
+  # own in the manual page.
+  for word in $( (velkor --help; for c in detect program inspect shots pressure; do velkor $c --help; done) |
+                 awk '/^(Options|Subcommands):/ { on = 1; next } /^$/ { on = 0 } on { print $1 }' |
+                 tr , '\n' | sort -u); do
+    grep -qE -- "^ {7}([^ ]+, )?$word( |,|\$)" man.txt || fail "the manual page has no entry for $word"
+  done
+  grep -q "^EXIT STATUS" man.txt || fail "the manual page has no EXIT STATUS"
   bash -c 'source /usr/share/bash-completion/completions/velkor
            complete -p velkor >/dev/null || exit 1
            COMP_WORDS=(velkor --sim demo pro); COMP_CWORD=3; _velkor
@@ -80,6 +88,8 @@ left=()
 for f in "${files[@]}"; do [ ! -e "$f" ] || left+=("$f"); done
 [ -e /usr/share/doc/velkor ] && left+=(/usr/share/doc/velkor)
 [ ${#left[@]} -eq 0 ] || fail "dpkg -r velkor left: ${left[*]}"
+# Its maintainer scripts too, which dpkg keeps until a purge.
+"${sudo[@]}" dpkg --purge velkor >/dev/null
 
 step "starting VelkorUpdateSim.exe from the unpacked zip in a fresh Wine prefix"
 unpacked=build-win/zip-check
