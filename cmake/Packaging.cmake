@@ -15,7 +15,6 @@ if(WIN32)
   install(FILES ${VELKOR_EXAMPLES} DESTINATION examples)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/scenarios DESTINATION examples)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
-  configure_file(${PROJECT_SOURCE_DIR}/docs/scenario.md scenario.md COPYONLY)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt ${PROJECT_SOURCE_DIR}/docs/scenario.md DESTINATION .)
 
   set(CPACK_GENERATOR ZIP)
@@ -71,9 +70,10 @@ else()
   # names no copyright holder and states no license yet, and
   # packaging/deb/copyright says exactly that rather than inventing either.
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-  # Debian wants no debugging sections in what it installs.
-  set(CPACK_STRIP_FILES ON)
 endif()
+# Debian wants no debugging sections in what it installs, and the zip is
+# smaller without symbols.
+set(CPACK_STRIP_FILES ON)
 
 set(CPACK_PACKAGE_NAME velkor)
 set(CPACK_PACKAGE_VENDOR "Velkor")
