@@ -38,12 +38,13 @@ zip=build-win/packages/velkor-$version-win64.zip
 
 step "lintian $deb"
 # Warnings are printed; the ones left are explained in cmake/Packaging.cmake.
-lintian --fail-on error --info "$deb" || fail "lintian found errors"
+lintian --fail-on error "$deb" || fail "lintian found errors"
 
 step "installing $deb"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version $(dpkg-deb -f "$deb" Version), project $version"
 # Slim images keep dpkg from unpacking manual pages (path-exclude in
 # /etc/dpkg/dpkg.cfg.d/); ours is let through so it can be checked.
+since=$(mktemp)
 "${sudo[@]}" dpkg --path-include='/usr/share/man/man1/velkor.1.gz' -i "$deb" ||
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -f install -y -q
 dpkg-query -W -f='${Status}' velkor | grep -q "install ok installed" || fail "velkor is not installed"
@@ -87,6 +88,10 @@ step "removing the package"
 left=()
 for f in "${files[@]}"; do [ ! -e "$f" ] || left+=("$f"); done
 [ -e /usr/share/doc/velkor ] && left+=(/usr/share/doc/velkor)
+# Nor anything its scripts made.
+mapfile -t -O ${#left[@]} left < <(find /usr /etc /var/lib /opt -newer "$since" -path '*velkor*' \
+  ! -path '/var/lib/dpkg/*' 2>/dev/null)
+rm -f "$since"
 [ ${#left[@]} -eq 0 ] || fail "dpkg -r velkor left: ${left[*]}"
 # Its maintainer scripts too, which dpkg keeps until a purge.
 "${sudo[@]}" dpkg --purge velkor >/dev/null
