@@ -33,10 +33,19 @@ else()
   # the package the same from one build to the next.
   set(VELKOR_DOC_FULL_DIR ${CMAKE_INSTALL_FULL_DATAROOTDIR}/doc/velkor)
   set(VELKOR_UDEV_FULL_DIR ${CMAKE_INSTALL_PREFIX}/${VELKOR_UDEV_DIR})
-  configure_file(${PROJECT_SOURCE_DIR}/packaging/man/velkor.1.in packaging/velkor.1 @ONLY)
+  # Every page in packaging/man/ is installed: a program added to bin/ brings
+  # its page there.
+  file(GLOB man_pages CONFIGURE_DEPENDS RELATIVE ${PROJECT_SOURCE_DIR}/packaging/man ${PROJECT_SOURCE_DIR}/packaging/man/*.1.in)
+  set(man_gz)
+  foreach(page ${man_pages})
+    string(REGEX REPLACE "\\.in$" "" page ${page})
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/man/${page}.in packaging/${page} @ONLY)
+    list(APPEND man_gz ${CMAKE_CURRENT_BINARY_DIR}/packaging/${page}.gz)
+  endforeach()
   configure_file(${PROJECT_SOURCE_DIR}/packaging/deb/changelog.in packaging/changelog @ONLY)
   set(gzipped)
-  foreach(name velkor.1 changelog)
+  foreach(name ${man_pages} changelog)
+    string(REGEX REPLACE "\\.in$" "" name ${name})
     add_custom_command(OUTPUT packaging/${name}.gz
       COMMAND gzip -9nc ${name} > ${name}.gz
       DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/packaging/${name}
@@ -44,7 +53,7 @@ else()
     list(APPEND gzipped ${CMAKE_CURRENT_BINARY_DIR}/packaging/${name}.gz)
   endforeach()
   add_custom_target(velkor_packaging_files ALL DEPENDS ${gzipped})
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/velkor.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz
                 ${PROJECT_SOURCE_DIR}/packaging/deb/copyright
           DESTINATION ${VELKOR_DOC_DIR})

@@ -58,6 +58,9 @@ checks=$(mktemp -d)
   cd "$checks"
   export PATH=/usr/sbin:/usr/bin:/sbin:/bin
   [ "$(command -v velkor)" = /usr/bin/velkor ] || fail "velkor is not /usr/bin/velkor"
+  for program in $(find "$OLDPWD/build-pkg" -name 'velkor-virtual-board' -type f -perm -u+x -printf '%f\n'); do
+    [ -x "/usr/bin/$program" ] || fail "the build made $program, the package did not install it"
+  done
   [ "$(velkor --version)" = "velkor $version" ] || fail "velkor --version says \"$(velkor --version)\", the project is $version"
   velkor --sim demo program /usr/share/doc/velkor/examples/demo.enc >program.log 2>&1 ||
     { cat program.log; fail "velkor program on the demo board"; }
