@@ -5,14 +5,17 @@
 # board's program from the unpacked zip in a fresh Wine prefix. Needs root
 # (or sudo) for dpkg. The packages stay in build-pkg/packages/ and
 # build-win/packages/.
+#   scripts/check-packages.sh [--build-only]   only make and lint the packages
 set -euo pipefail
 cd "$(dirname "$0")/.."
+build_only=0
+[ "${1:-}" != --build-only ] || build_only=1
 
 bash scripts/install-deps.sh
 source scripts/build-dirs.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 sudo=()
-if [ "$(id -u)" -ne 0 ]; then
+if [ $build_only = 0 ] && [ "$(id -u)" -ne 0 ]; then
   command -v sudo >/dev/null || { echo "check-packages: installing the package needs root: run as root or install sudo" >&2; exit 1; }
   sudo=(sudo)
 fi
@@ -39,6 +42,10 @@ zip=build-win/packages/velkor-$version-win64.zip
 step "lintian $deb"
 # Warnings are printed; the ones left are explained in cmake/Packaging.cmake.
 lintian --fail-on error "$deb" || fail "lintian found errors"
+if [ $build_only = 1 ]; then
+  step "made $deb $zip"
+  exit 0
+fi
 
 step "installing $deb"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version $(dpkg-deb -f "$deb" Version), project $version"
