@@ -21,6 +21,8 @@ prepare_wine() {
   export WINEPREFIX="$prefix" WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
   wineserver -k 2>/dev/null || true
+  # Booting a new prefix takes a while and Wine says nothing meanwhile.
+  [ -d "$prefix/drive_c" ] || echo "Setting up Wine in $prefix (the first time only; about a minute)"
   bash scripts/wine-run.sh "$prefix" cmd /c exit
 }
 
