@@ -129,5 +129,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   screenshot "$3"
   stop_program' zip-window "$unpacked" "$folder" "$shot" || fail "VelkorUpdateSim.exe did not start from the zip"
 [ -s "$unpacked/board-dump.json" ] || fail "VelkorUpdateSim.exe from the zip never opened the demo board"
+win_version=$(env -u DISPLAY bash scripts/wine-run.sh "$unpacked/wineprefix" "$folder/velkor.exe" --version)
+[ "$win_version" = "velkor $version" ] || fail "velkor.exe from the zip says \"$win_version\", the project is $version"
 step "screenshot of the program from the zip: $shot"
 step "all checks passed: $deb $zip"
