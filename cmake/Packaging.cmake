@@ -34,8 +34,9 @@ else()
   set(VELKOR_DOC_FULL_DIR ${CMAKE_INSTALL_FULL_DATAROOTDIR}/doc/velkor)
   set(VELKOR_UDEV_FULL_DIR ${CMAKE_INSTALL_PREFIX}/${VELKOR_UDEV_DIR})
   # Every page in packaging/man/ is installed: a program added to bin/ brings
-  # its page there.
-  file(GLOB man_pages CONFIGURE_DEPENDS RELATIVE ${PROJECT_SOURCE_DIR}/packaging/man ${PROJECT_SOURCE_DIR}/packaging/man/*.1.in)
+  # its page there (and re-runs cmake; no CONFIGURE_DEPENDS, whose check
+  # would run on every build).
+  file(GLOB man_pages RELATIVE ${PROJECT_SOURCE_DIR}/packaging/man ${PROJECT_SOURCE_DIR}/packaging/man/*.1.in)
   set(man_gz)
   foreach(page ${man_pages})
     string(REGEX REPLACE "\\.in$" "" page ${page})
