@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "velkor_version.h"
 #include "cli_process.h"
 #include "link/crc16.h"
 #include "support/firmware_builder.h"
@@ -557,7 +558,7 @@ TEST(CliUsage, VersionAndHelp)
 {
     const ProcessResult version = Velkor({"--version"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "velkor 3.02\n");
+    EXPECT_EQ(version.out, "velkor " VELKOR_VERSION_TEXT "\n");
 
     const ProcessResult help = Velkor({"--help"});
     EXPECT_EQ(help.status, 0);
