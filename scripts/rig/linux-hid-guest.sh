@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Runs inside the VM as root (see linux-hid.sh): every check prints PASS or
+# FAIL; the exit status is the number of failures.
+set -uo pipefail
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+build=$1
+velkor=$build/cli/velkor
+board_bin=$build/vboard/velkor-virtual-board
+enc=$repo/examples/demo.enc
+work=$(mktemp -d)
+failures=0
+pass() { echo "PASS $1"; }
+fail() { echo "FAIL $1: $2"; failures=$((failures + 1)); }
+
+modprobe uhid && modprobe hid-generic || { echo "FAIL modules: uhid or hid-generic missing"; exit 1; }
+
+hidraw_count() { ls /dev/hidraw* 2>/dev/null | wc -l; }
+# Waits (up to 30 s) for the board's log to show N devices created and its
+# hidraw node to be there.
+wait_plugged() {
+  local n=$1 i
+  for i in $(seq 300); do
+    if [ "$(grep -c 'device created' "$work/board.log")" -ge "$n" ] && [ "$(hidraw_count)" -ge 1 ]; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+start_board() {  # SCENARIO-JSON
+  echo "$1" >"$work/scenario.json"
+  rm -f "$work/dump.json"
+  "$board_bin" "$work/scenario.json" >"$work/board.log" 2>&1 &
+  board_pid=$!
+  wait_plugged 1 || { cat "$work/board.log"; return 1; }
+}
+stop_board() {
+  kill -TERM "$board_pid" 2>/dev/null
+  wait "$board_pid"
+  local rc=$?
+  for _ in $(seq 100); do [ "$(hidraw_count)" -eq 0 ] && break; sleep 0.1; done
+  return $rc
+}
+# run NAME EXPECTED-RC EXPECTED-LINE VELKOR-ARGS... (stdin from $input)
+input=/dev/null
+run() {
+  local name=$1 want_rc=$2 want=$3; shift 3
+  local start end rc=0
+  start=$(date +%s%N)
+  "$@" <"$input" >"$work/out" 2>&1 || rc=$?
+  end=$(date +%s%N)
+  elapsed_ms=$(((end - start) / 1000000))
+  if [ "$rc" -ne "$want_rc" ] || ! grep -qxF -- "$want" "$work/out"; then
+    fail "$name" "exit $rc (want $want_rc), output: $(tr '\n' '|' <"$work/out")"
+    return 1
+  fi
+  pass "$name (${elapsed_ms} ms)"
+}
+dump_ok() {  # NAME [--reruns]
+  if python3 "$repo/scripts/rig/expect-dump.py" "$enc" "$work/dump.json" "${@:2}" >"$work/check" 2>&1; then
+    pass "$1"
+  else
+    fail "$1" "$(tr '\n' '|' <"$work/check")"
+  fi
+}
+
+# Detect: an identified board, then one that never answers its identify.
+start_board '{}' || fail "board start" "no hidraw node"
+run "detect" 0 "Connected: Ferrit XR, version 3.02b" "$velkor" detect
+stop_board
+start_board '{"identifies": false}'
+run "detect unidentified" 1 "Connected: unidentified device" "$velkor" detect
+stop_board
+
+# Program, then the dump against the file's own bytes.
+start_board "{\"dump\": \"$work/dump.json\"}"
+run "program" 0 "Update complete!" "$velkor" program "$enc" && { stop_board; dump_ok "program dump"; } || stop_board
+
+# The service commands with the password.
+start_board '{"shot_counter": 4321}'
+input=$work/password
+echo zephyr >"$input"
+run "shots" 0 "4321" "$velkor" shots --password-stdin
+run "shots --set" 0 "New shot counter set" "$velkor" shots --set 77 --password-stdin
+run "shots after set" 0 "77" "$velkor" shots --password-stdin
+run "pressure" 0 "2D = 102030  2B = A0B0C0" "$velkor" pressure --password-stdin
+input=/dev/null
+stop_board
+
+# A silent board: the erase error within the read time-out and the two pauses.
+start_board '{"silent": ["0xC2"]}'
+if run "silent erase" 1 "Error -1 erasing 0x000000" "$velkor" program "$enc"; then
+  limit=$((5000 + 2 * 500 + 1500))
+  [ "$elapsed_ms" -le "$limit" ] && pass "silent erase within ${limit} ms" ||
+    fail "silent erase time" "${elapsed_ms} ms, over ${limit} ms"
+fi
+stop_board
+
+# Unplugged in the middle of an update, plugged in again, run again.
+start_board "{\"unplug_after\": 60, \"replug_after_ms\": 1500, \"dump\": \"$work/dump.json\"}"
+rc=0
+"$velkor" program "$enc" >"$work/out" 2>&1 || rc=$?
+if [ "$rc" -ne 0 ] && ! grep -qxF "Update complete!" "$work/out"; then
+  pass "unplug mid-update is an error (exit $rc: $(tail -n 1 "$work/out"))"
+else
+  fail "unplug mid-update" "exit $rc, output: $(tr '\n' '|' <"$work/out")"
+fi
+if wait_plugged 2; then
+  run "rerun after replug" 0 "Update complete!" "$velkor" program "$enc" &&
+    { stop_board; dump_ok "rerun dump" --reruns; } || stop_board
+else
+  fail "replug" "no second device: $(tr '\n' '|' <"$work/board.log")"
+  stop_board
+fi
+
+# Not root, node not accessible: the pointer to the udev rule, exit 3.
+start_board '{}'
+chmod 600 /dev/hidraw*
+run "unprivileged" 3 "A board is attached but this user may not open it: install packaging/udev/70-velkor.rules into /etc/udev/rules.d and replug the board (see docs/linux-access.md)" \
+  setpriv --reuid=nobody --regid=nogroup --clear-groups "$velkor" detect
+stop_board
+
+echo "linux-hid: $failures failed"
+exit "$failures"
