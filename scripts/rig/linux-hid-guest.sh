@@ -14,16 +14,16 @@ fail() { echo "FAIL $1: $2"; failures=$((failures + 1)); }
 
 modprobe uhid && modprobe hid-generic || { echo "FAIL modules: uhid or hid-generic missing"; exit 1; }
 
-hidraw_count() { ls /dev/hidraw* 2>/dev/null | wc -l; }
+hidraw_present() { local nodes=(/dev/hidraw*); [ -e "${nodes[0]}" ]; }
 # Waits (up to 30 s) for the board's log to show N devices created and its
 # hidraw node to be there.
 wait_plugged() {
-  local n=$1 i
-  for i in $(seq 300); do
-    if [ "$(grep -c 'device created' "$work/board.log")" -ge "$n" ] && [ "$(hidraw_count)" -ge 1 ]; then
+  local n=$1 deadline=$((SECONDS + 30))
+  while [ "$SECONDS" -lt "$deadline" ]; do
+    if [ "$(grep -c 'device created' "$work/board.log")" -ge "$n" ] && hidraw_present; then
       return 0
     fi
-    sleep 0.1
+    sleep 0.2
   done
   return 1
 }
@@ -38,7 +38,8 @@ stop_board() {
   kill -TERM "$board_pid" 2>/dev/null
   wait "$board_pid"
   local rc=$?
-  for _ in $(seq 100); do [ "$(hidraw_count)" -eq 0 ] && break; sleep 0.1; done
+  local deadline=$((SECONDS + 10))
+  while hidraw_present && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.1; done
   return $rc
 }
 # run NAME EXPECTED-RC EXPECTED-LINE VELKOR-ARGS... (stdin from $input).
