@@ -401,14 +401,14 @@ TEST(SimBoardLink, ReplugAfterATime)
         SimConfig config = Fast();
         config.present = !startsAbsent;
         config.unplugAfter = 2;
-        config.replugAfterMs = 200;
+        config.replugAfterMs = 500;
         SimBoard board(config);
         if (!startsAbsent) {
             Host host(board);
             EXPECT_EQ(host.Answer(kIdentify).first, 0x00);
         }
         EXPECT_EQ(board.Open(kVid, kPid, 0), -1) << startsAbsent;
-        std::this_thread::sleep_for(milliseconds(250));
+        std::this_thread::sleep_for(milliseconds(520));
         Host later(board);
         EXPECT_GE(later.handle, 0) << startsAbsent;
     }

@@ -135,7 +135,7 @@ public:
             CloseHandle();
             break;
         case UHID_OUTPUT:
-            Output(ev.u.output.data, std::min<size_t>(ev.u.output.size, kLongSize));
+            Output(ev.u.output.data, std::min<size_t>(ev.u.output.size, UHID_DATA_MAX));
             break;
         case UHID_GET_REPORT: {
             // The board has no feature reports.
@@ -175,9 +175,16 @@ public:
 private:
     void Output(const uint8_t* data, size_t size)
     {
-        if (handle_ < 0 || size < kShortSize)
+        // The board takes whole output reports only; a host that sends less
+        // would lose its request on a real board too.
+        if (size != kLongSize) {
+            std::fprintf(stderr, "%s: ignored an output report of %zu bytes (the board takes %zu)\n", kName,
+                         size, kLongSize);
             return;
-        uint8_t report[kLongSize] = {};
+        }
+        if (handle_ < 0)
+            return;
+        uint8_t report[kLongSize];
         std::memcpy(report, data, size);
         const bool isLong = board_.InLoader() ? !IsShortInLoader(report) : report[1] == kUploadData;
         const int32_t written = isLong ? board_.WriteLong(handle_, report, kLongSize)
