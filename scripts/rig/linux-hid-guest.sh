@@ -45,11 +45,12 @@ stop_board() {
 # run NAME EXPECTED-RC EXPECTED-LINE VELKOR-ARGS... (stdin from $input).
 # elapsed_ms: from velkor's first line to its end, so the VM's slow process
 # start does not count.
+# No command may hang the rig: each gets a minute.
 input=/dev/null
 run() {
   local name=$1 want_rc=$2 want=$3; shift 3
   local rc first end
-  "$@" <"$input" 2>&1 | {
+  timeout -k 5 60 "$@" <"$input" 2>&1 | {
     first=
     while IFS= read -r line; do
       [ -n "$first" ] || first=$EPOCHREALTIME
@@ -109,7 +110,7 @@ stop_board
 # Unplugged in the middle of an update, plugged in again, run again.
 start_board "{\"unplug_after\": 60, \"replug_after_ms\": 1500, \"dump\": \"$work/dump.json\"}"
 rc=0
-"$velkor" program "$enc" >"$work/out" 2>&1 || rc=$?
+timeout -k 5 60 "$velkor" program "$enc" >"$work/out" 2>&1 || rc=$?
 if [ "$rc" -eq 1 ] && grep -q '^Error' "$work/out" && ! grep -qxF "Update complete!" "$work/out"; then
   pass "unplug mid-update is an error (exit $rc: $(grep -m1 '^Error' "$work/out"))"
 else
