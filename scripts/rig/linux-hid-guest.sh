@@ -83,8 +83,12 @@ start_board '{"identifies": false}'
 run "detect unidentified" 1 "Connected: unidentified device" "$velkor" detect
 stop_board
 
-# Program, then the dump against the file's own bytes.
+# Program, then the dump against the file's own bytes. The flash is cleared
+# to zeros first, so a block programmed without its erase shows.
+printf 'fill 0x000000 16384 0x00\n' >"$work/zeros.fw"
+"$build/tools/make_firmware" "$work/zeros.fw" "$work/zeros.enc"
 start_board "{\"dump\": \"$work/dump.json\"}"
+run "program zeros" 0 "Update complete!" "$velkor" program "$work/zeros.enc"
 run "program" 0 "Update complete!" "$velkor" program "$enc" && { stop_board; dump_ok "program dump"; } || stop_board
 
 # The service commands with the password.

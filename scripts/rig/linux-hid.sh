@@ -5,7 +5,7 @@
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$repo/build}" && pwd)
-for f in cli/velkor vboard/velkor-virtual-board; do
+for f in cli/velkor vboard/velkor-virtual-board tools/make_firmware; do
   [ -x "$build/$f" ] || { echo "linux-hid: $build/$f is missing: build first" >&2; exit 1; }
 done
 exec "$repo/scripts/rig/vm.sh" bash "$repo/scripts/rig/linux-hid-guest.sh" "$build"
