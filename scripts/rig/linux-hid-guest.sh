@@ -144,5 +144,9 @@ run "unprivileged" 3 "A board is attached but this user may not open it: install
   setpriv --reuid=nobody --regid=nogroup --clear-groups "$velkor" detect
 stop_board
 
+# The board itself without access to /dev/uhid: one line with the fix.
+run "board without /dev/uhid access" 1 "velkor-virtual-board: cannot open /dev/uhid: Permission denied; run as root, or give your user access to /dev/uhid with a udev rule (see docs/virtual-board.md)" \
+  setpriv --reuid=nobody --regid=nogroup --clear-groups "$board_bin"
+
 echo "linux-hid: $failures failed"
 exit "$failures"
