@@ -61,7 +61,7 @@ else()
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/velkor.bash-completion
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME velkor)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/cli.md ${PROJECT_SOURCE_DIR}/docs/scenario.md
-                ${PROJECT_SOURCE_DIR}/docs/linux-access.md
+                ${PROJECT_SOURCE_DIR}/docs/linux-access.md ${PROJECT_SOURCE_DIR}/docs/virtual-board.md
           DESTINATION ${VELKOR_DOC_DIR})
   install(FILES ${VELKOR_EXAMPLES} DESTINATION ${VELKOR_DOC_DIR}/examples)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/scenarios DESTINATION ${VELKOR_DOC_DIR}/examples)
