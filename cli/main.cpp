@@ -21,13 +21,14 @@
 #include "sim/scenario.h"
 #include "sim/sim_board.h"
 #include "update/update_job.h"
+#include "velkor_version.h"
 #include "worker/detection.h"
 #include "worker/messages.h"
 #include "worker/service.h"
 
 namespace {
 
-constexpr const char* kVersion = "velkor 3.02";
+constexpr const char* kVersion = "velkor " VELKOR_VERSION_TEXT;
 // The job reads the file name into a 260-byte buffer, as the window's edit
 // field holds it; a longer path would be cut and name another file.
 constexpr size_t kMaxFileName = 258;

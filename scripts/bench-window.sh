@@ -4,19 +4,19 @@
 #   scripts/bench-window.sh [COPIES]
 # The file is examples/demo.enc COPIES times over (default 2). Each side runs
 # three times; the best of each is compared. Build folders: $BUILD (native,
-# default build) and $BUILD_WIN (MinGW-w64, default build-win).
+# default build-bench) and build-win (MinGW-w64).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 copies=${1:-2}
-build=${BUILD:-build}
-build_win=${BUILD_WIN:-build-win}
+build=${BUILD:-build-bench}
+build_win=build-win
 jobs=$(nproc 2>/dev/null || echo 2)
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j "$jobs" --target velkor >/dev/null
-cmake -S . -B "$build_win" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+source scripts/build-dirs.sh
+configure_windows >/dev/null
 cmake --build "$build_win" -j "$jobs" --target window_bench >/dev/null
 
 work=$(mktemp -d)

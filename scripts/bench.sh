@@ -21,5 +21,5 @@ if [ "${1:-}" = "--native" ]; then native_only=1; shift; fi
 
 if [ $native_only = 0 ]; then
   echo "== the window under Wine against velkor"
-  BUILD="$build" BUILD_WIN="${BUILD_WIN:-build-win}" bash scripts/bench-window.sh
+  BUILD="$build" bash scripts/bench-window.sh
 fi

@@ -5,10 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
+source scripts/build-dirs.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
-# The same configuration as scripts/test.sh, so the two share build/.
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKOR_WERROR=ON
+configure_native
 cmake --build build -j "$jobs" --target velkor
 
 ./build/cli/velkor --sim demo program examples/demo.enc

@@ -13,14 +13,8 @@ build=${FUZZ_BUILD_DIR:-build-fuzz}
 targets=(firmware_reader update_job sim_board)
 jobs=$(nproc 2>/dev/null || echo 2)
 
-bash scripts/install-deps.sh
 # libFuzzer and the sanitizer runtimes come with Debian's clang.
-if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends clang libclang-rt-dev >/dev/null
-fi
+bash scripts/install-deps.sh clang libclang-rt-dev
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKOR_WERROR=ON \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVELKOR_FUZZ=ON -DVELKOR_TESTS=OFF

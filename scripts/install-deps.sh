@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need from Debian's packages. Safe to
-# run again: it installs only what is missing.
+# Installs what the build, the tests and the packages need from Debian's
+# packages, plus any package named on the command line. Safe to run again:
+# it installs only what is missing.
+#   scripts/install-deps.sh [PACKAGE...]
 set -euo pipefail
 
 packages=(
@@ -9,6 +11,9 @@ packages=(
   nlohmann-json3-dev libcli11-dev libhidapi-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 fonts-wine xvfb xauth imagemagick xdotool
+  dpkg-dev file lintian man-db bash-completion unzip
+  qemu-system-x86 busybox-static cpio kmod python3
+  "$@"
 )
 
 missing=()
@@ -22,11 +27,21 @@ if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
 
-sudo=""
+sudo=()
 if [ "$(id -u)" -ne 0 ]; then
-  sudo="sudo"
+  if ! command -v sudo >/dev/null; then
+    echo "install-deps: these packages are missing: ${missing[*]}" >&2
+    echo "install-deps: installing them needs root: run this script as root or install sudo" >&2
+    exit 1
+  fi
+  sudo=(sudo)
 fi
-echo "Installing: ${missing[*]}"
+# apt's own lines (what it fetches, unpacks and sets up) show it is working;
+# its progress bars are left out, they make a mess of logs.
+echo "install-deps: installing ${#missing[@]} packages: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+echo "install-deps: updating the package lists"
+"${sudo[@]}" apt-get update -q
+echo "install-deps: downloading and installing"
+"${sudo[@]}" apt-get install -y -q --no-install-recommends -o Dpkg::Use-Pty=0 "${missing[@]}"
+echo "install-deps: done"

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite.
 #   scripts/test.sh             native build and tests, then the Windows build and
-#                               its tests under Wine
+#                               its tests under Wine, then the real HID stacks
+#                               in VMs (scripts/rigs.sh)
 #   scripts/test.sh --sanitize  native tests once more under ASan and UBSan
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
+source scripts/build-dirs.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -18,18 +20,19 @@ if [ "${1:-}" = "--sanitize" ]; then
   exit 0
 fi
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKOR_WERROR=ON
+configure_native
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 # The Windows build: the core's tests and the program's run under Wine
 # (scripts/wine-run.sh), all on one virtual display; Wine is ended before the
 # display goes.
-cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELKOR_WERROR=ON \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+configure_windows
 cmake --build build-win -j "$jobs"
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   ctest --test-dir build-win --output-on-failure -j "$1"
   rc=$?
   WINEPREFIX="$PWD/build-win/wineprefix" wineserver -k 2>/dev/null
   exit $rc' wine-tests "$jobs"
+
+bash scripts/rigs.sh

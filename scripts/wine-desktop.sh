@@ -10,10 +10,8 @@ desktop_size=800x600
 # Installs what is missing and builds the simulated-board program.
 build_sim_program() {
   bash scripts/install-deps.sh
-  if [ ! -f "$build/build.ninja" ]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
-  fi
+  source scripts/build-dirs.sh
+  configure_windows >/dev/null
   cmake --build "$build" --target VelkorUpdateSim
 }
 
@@ -23,6 +21,8 @@ prepare_wine() {
   export WINEPREFIX="$prefix" WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
   wineserver -k 2>/dev/null || true
+  # Booting a new prefix takes a while and Wine says nothing meanwhile.
+  [ -d "$prefix/drive_c" ] || echo "Setting up Wine in $prefix (the first time only; about a minute)"
   bash scripts/wine-run.sh "$prefix" cmd /c exit
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -26,9 +27,9 @@ std::string Describe(const SimConfig& c)
     char text[512];
     std::snprintf(text, sizeof text,
                   "present %d identifies %d type %d firmware %d loader %d version %d.%d%c counter %u noise %d unplug "
-                  "%d dump %s usb %d timeout %d pressure %02x%02x %02x%02x faults",
+                  "%d replug %d dump %s usb %d timeout %d pressure %02x%02x %02x%02x faults",
                   c.present, c.identifies, c.type, c.firmware, c.loader, c.versionMajor, c.versionMinor,
-                  c.versionLetter ? c.versionLetter : '-', c.shotCounter, c.noise, c.unplugAfter, c.dumpPath.c_str(),
+                  c.versionLetter ? c.versionLetter : '-', c.shotCounter, c.noise, c.unplugAfter, c.replugAfterMs, c.dumpPath.c_str(),
                   c.usbFullSpeedTiming, c.readTimeoutMs, c.pressure[0][0], c.pressure[0][5], c.pressure[1][0],
                   c.pressure[1][5]);
     std::string out = text;
@@ -41,18 +42,18 @@ std::string Describe(const SimConfig& c)
 TEST(Scenario, Table)
 {
     const std::pair<const char*, const char*> good[] = {
-        {"{}", "present 1 identifies 1 type 3 firmware 1 loader 0 version 3.2b counter 1000 noise 0 unplug -1 dump  "
+        {"{}", "present 1 identifies 1 type 3 firmware 1 loader 0 version 3.2b counter 1000 noise 0 unplug -1 replug -1 dump  "
                "usb 0 timeout 5000 pressure 010c 10c0 faults"},
         {R"({"present": false, "identifies": false, "type": 15, "firmware": false, "loader": true, "version": "12.07Z",
              "shot_counter": 4294967295, "pressure": ["a1B2c3D4e5F6", "000000ffffff"], "noise": 3, "unplug_after": 17,
-             "dump": "b.json", "latency": "usb-fs", "read_timeout_ms": 250})",
-         "present 0 identifies 0 type 15 firmware 0 loader 1 version 12.7Z counter 4294967295 noise 3 unplug 17 dump "
+             "replug_after_ms": 3000, "dump": "b.json", "latency": "usb-fs", "read_timeout_ms": 250})",
+         "present 0 identifies 0 type 15 firmware 0 loader 1 version 12.7Z counter 4294967295 noise 3 unplug 17 replug 3000 dump "
          "b.json usb 1 timeout 250 pressure a1f6 00ff faults"},
         // Object keys come back sorted: "late", "link_fail", "silent", "status".
         {R"({"version": "3.02", "latency": "none", "status": {"0xc2": 5, "0x10": {"status": 255, "occurrence": 2}},
              "link_fail": {"0X07": {"fail": "write"}, "0x90": {"fail": "read", "occurrence": 1}},
              "silent": ["0xC0", {"command": "0x0", "occurrence": 3}], "late": ["0xaf"]})",
-         "present 1 identifies 1 type 3 firmware 1 loader 0 version 3.2- counter 1000 noise 0 unplug -1 dump  usb 0 "
+         "present 1 identifies 1 type 3 firmware 1 loader 0 version 3.2- counter 1000 noise 0 unplug -1 replug -1 dump  usb 0 "
          "timeout 5000 pressure 010c 10c0 faults 5/175/0/0 1/7/0/0 2/144/1/0 3/192/0/0 3/0/3/0 0/16/2/255 0/194/0/5"},
     };
     for (const auto& [text, expected] : good) {
@@ -85,6 +86,7 @@ TEST(Scenario, Table)
         {R"({"link_fail": {"0xC2": "both"}})", R"(key "link_fail" entry "0xC2")"},
         {R"({"silent": ["0xC2", 194]})", R"(key "silent" item 2)"},
         {R"({"noise": 1001})", R"(key "noise")"},
+        {R"({"replug_after_ms": -1})", R"(key "replug_after_ms")"},
         {R"({"latency": "usb-hs"})", R"(key "latency": expected "none" or "usb-fs")"},
         {R"({"read_timeout_ms": 0})", R"(key "read_timeout_ms")"},
         {R"([1, 2])", "expected a JSON object"},
@@ -162,6 +164,28 @@ TEST(SimBoard, UsbFullSpeedChargesOneFramePer64Bytes)
     // coarse on some systems: allow a millisecond below the link's time.
     EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(21));
     EXPECT_EQ(SimBoard().LinkTime().count(), 0);
+}
+
+// The cable comes back on its own a set time after it went, and a board that
+// starts absent arrives the same way.
+TEST(SimBoard, ReplugAfterATime)
+{
+    for (const bool startsAbsent : {false, true}) {
+        SimConfig config;
+        config.present = !startsAbsent;
+        config.unplugAfter = 2;
+        config.replugAfterMs = 500;
+        SimBoard board(config);
+        if (!startsAbsent) {
+            uint8_t report[9] = {}, reply[9];
+            const int32_t h = board.Open(0x04D8, 0xFC31, 0);
+            board.WriteShort(h, report, 9);
+            EXPECT_EQ(board.Read(h, reply, 9), 9);
+        }
+        EXPECT_EQ(board.Open(0x04D8, 0xFC31, 0), -1) << startsAbsent;
+        std::this_thread::sleep_for(milliseconds(520));
+        EXPECT_GE(board.Open(0x04D8, 0xFC31, 0), 0) << startsAbsent;
+    }
 }
 
 }  // namespace

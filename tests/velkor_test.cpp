@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/progress.h"
+#include "velkor_version.h"
 #include "support/firmware_builder.h"
 
 namespace {
@@ -222,7 +223,7 @@ TEST(Velkor, Table)
         {{"--sim", dir.Write("typo.json", R"({"presnet": false})"), "detect"}, "", "", "*", 2},
         {{"--sim", "demo", "shots", "--set", "4294967296", "--password-stdin"}, kPw, "", "*", 2},
         {{"--sim", "demo", "shots", "--set", "12x", "--password-stdin"}, kPw, "", "*", 2},
-        {{"--version"}, "", "velkor 3.02\n", "", 0},
+        {{"--version"}, "", "velkor " VELKOR_VERSION_TEXT "\n", "", 0},
         {{"--help"}, "", "velkor shots --set", "", 0},
     };
     // Side by side, the password pauses and mode switches cost the time of one.
