@@ -1,0 +1,401 @@
+// The main window, its updates, service mode and the About box, against the
+// real worker and a simulated board.
+#include "gui_fixture.h"
+
+#include <commctrl.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "support/firmware_builder.h"
+
+namespace {
+
+class MainWindow : public GuiTest {};
+
+TEST_F(MainWindow, StartsWaitingUntilTheFirstBoardReport)
+{
+    SimConfig absent;
+    absent.present = false;
+    Start(absent);
+    // The worker's report cannot get in before the window pumps.
+    EXPECT_EQ(Text(IDC_STATUS), "Wait...");
+    EXPECT_EQ(Text(IDC_HINT), "");
+    EXPECT_FALSE(Enabled(IDC_PROGRAM));
+    EXPECT_EQ(WaitHint("Attach board to USB and power on", 1000), "Attach board to USB and power on");
+    EXPECT_EQ(Text(IDC_STATUS), "No board detected");
+}
+
+// Each row changes the board or the file name; the next board report or the
+// edit's own change notification must bring the hint and "Program" in line.
+// Consecutive rows differ in their hint, so the wait sees each one arrive.
+TEST_F(MainWindow, HintAndProgramFollowTheBoardAndTheFileName)
+{
+    Start();
+    TempFile file(Bytes{'D'});
+    const std::string directory = std::filesystem::temp_directory_path().string();
+    enum Board { kPresent, kAbsent, kMute };
+    const struct {
+        Board board;
+        std::string name;
+        const char* hint;
+        const char* status;
+        bool program;
+    } rows[] = {
+        {kPresent, "", "Select a firmware file to upload", "Connected: Ferrit XR, version 3.02b", false},
+        {kPresent, directory, "Selected filename does not exist", nullptr, false},
+        {kPresent, file.path(), "Ready", nullptr, true},
+        {kAbsent, file.path(), "Attach board to USB and power on", "No board detected", false},
+        {kMute, file.path(), "Check board and reconnect", "Connected: unidentified device", false},
+        {kPresent, file.path() + ".missing", "Selected filename does not exist", nullptr, false},
+        {kPresent, file.path(), "Ready", "Connected: Ferrit XR, version 3.02b", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.hint);
+        board->SetPresent(row.board != kAbsent);
+        board->ClearFaults();
+        if (row.board == kMute)
+            board->AddFault({SimFaultKind::kReadFail, 0x00, 0, 0});  // identify
+        SetFileName(row.name);
+        EXPECT_EQ(WaitHint(row.hint, 3000), row.hint);
+        if (row.status) {
+            EXPECT_EQ(Text(IDC_STATUS), row.status);
+        }
+        EXPECT_EQ(Enabled(IDC_PROGRAM), row.program);
+    }
+    // Enter in the edit is IDOK, which the window ignores.
+    SetFocus(GetDlgItem(main, IDC_FIRMWARE_FILE));
+    Key(WM_KEYDOWN, VK_RETURN, {});
+    EXPECT_FALSE(UpdateRunning);
+    EXPECT_TRUE(IsWindow(main));
+}
+
+OPENFILENAMEA g_request;
+std::string g_filter;
+
+BOOL WINAPI CancelledPicker(LPOPENFILENAMEA ofn)
+{
+    g_request = *ofn;
+    const char* end = ofn->lpstrFilter;
+    while (*end)
+        end += std::strlen(end) + 1;
+    g_filter.assign(ofn->lpstrFilter, end);
+    return FALSE;
+}
+
+// The stand-in sees what is asked for and cancels; the real dialog then picks.
+TEST_F(MainWindow, BrowseOffersEncFilesAndTheEditTakesThePick)
+{
+    Start();
+    WaitHint("Select a firmware file to upload");
+    OpenFileDialog = CancelledPicker;
+    Click(IDC_BROWSE);
+    EXPECT_EQ(g_request.hwndOwner, main);
+    EXPECT_EQ(g_filter, std::string("Firmware Files (*.enc)\0*.enc\0All Files (*.*)\0*.*\0", 49));
+    EXPECT_EQ(g_request.Flags & OFN_FILEMUSTEXIST, static_cast<DWORD>(OFN_FILEMUSTEXIST));
+    EXPECT_EQ(Text(IDC_FIRMWARE_FILE), "");
+
+    OpenFileDialog = GetOpenFileNameA;
+    TempFile file(Bytes{'D'});
+    OnDialog("Open", [&](HWND dialog) {
+        SetDlgItemTextA(dialog, 0x47c, file.path().c_str());  // the file name field
+        Press(dialog, IDOK);
+    });
+    Click(IDC_BROWSE);
+    EXPECT_TRUE(AnswerAll());
+    EXPECT_EQ(WaitHint("Ready"), "Ready");
+    EXPECT_STRCASEEQ(Text(IDC_FIRMWARE_FILE).c_str(), file.path().c_str());
+}
+
+class Update : public GuiTest {
+protected:
+    void Ready(const Bytes& contents)
+    {
+        file = std::make_unique<TempFile>(contents);
+        SetFileName(file->path());
+        ASSERT_EQ(WaitHint("Ready"), "Ready");
+    }
+
+    bool Ended() { return PumpUntil([] { return !UpdateRunning; }, 20000); }
+
+    void ExpectRestored()
+    {
+        EXPECT_EQ(Text(IDC_STATUS), "Wait...");
+        EXPECT_EQ(SendDlgItemMessageA(main, IDC_PROGRESS, PBM_GETPOS, 0, 0), 0);
+        EXPECT_EQ(Text(IDC_PROGRAM), "Program");
+        EXPECT_TRUE(Enabled(IDC_FIRMWARE_FILE));
+        EXPECT_TRUE(Enabled(IDC_BROWSE));
+        EXPECT_EQ(WaitHint("Ready"), "Ready");
+        EXPECT_TRUE(Enabled(IDC_PROGRAM));
+        EXPECT_EQ(board->OpenHandles(), 0);
+    }
+
+    std::unique_ptr<TempFile> file;
+};
+
+// Over 65,535 bytes, so the progress bar's range and position must be the
+// 32-bit ones. The failing row stops at the last record's erase, with the
+// bar at the end of the record before.
+TEST_F(Update, EndsWithTheWorkersBoxAndTheWindowRestored)
+{
+    FirmwareBuilder fw;
+    fw.Data(0x1000, Pattern(64, 0x10));
+    for (int i = 0; i < 900; ++i)
+        fw.Code(Pattern(72, static_cast<uint8_t>(i)));
+    const auto beforeLast = static_cast<LRESULT>(fw.bytes().size());
+    fw.Data(0x2000, Pattern(40, 0x80));
+    const auto size = static_cast<LRESULT>(fw.bytes().size());
+    Start();
+    Ready(fw.bytes());
+
+    const struct {
+        bool fails;
+        const char* title;
+        const char* text;
+        LRESULT position;
+        uint8_t lastRecordByte;
+    } rows[] = {
+        {true, "Error", "Error 5 erasing 0x002000", beforeLast, 0xFF},
+        {false, "Done", "Update complete!", size, 0x80},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        board->ClearFaults();
+        if (row.fails)
+            board->AddFault({SimFaultKind::kStatus, 0xC2, 2, 5});  // the second erase
+        std::string text;
+        LRESULT position = -1;
+        PBRANGE range = {};
+        OnDialog(row.title, [&](HWND box) {
+            text = BoxText(box);
+            position = SendDlgItemMessageA(main, IDC_PROGRESS, PBM_GETPOS, 0, 0);
+            SendDlgItemMessageA(main, IDC_PROGRESS, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+            EXPECT_FALSE(IsWindowEnabled(main)) << "the box is modal to the window";
+            Press(box, IDOK);
+        });
+        Click(IDC_PROGRAM);
+        EXPECT_EQ(Text(IDC_HINT), "Updating, do not disconnect!");
+        EXPECT_EQ(Text(IDC_PROGRAM), "Updating...");
+        EXPECT_FALSE(Enabled(IDC_PROGRAM));
+        EXPECT_FALSE(Enabled(IDC_FIRMWARE_FILE));
+        EXPECT_FALSE(Enabled(IDC_BROWSE));
+        ASSERT_TRUE(Ended());
+        EXPECT_EQ(text, row.text);
+        EXPECT_EQ(position, row.position);
+        EXPECT_EQ(range.iHigh, size);
+        EXPECT_EQ(board->FlashByte(0x2000), row.lastRecordByte);
+        ExpectRestored();
+    }
+    EXPECT_EQ(board->CodeLog().size(), 1800u);
+}
+
+// A board report that raced the press enables "Program" during the job;
+// pressed then, it aborts, and the job stops after the record in hand.
+TEST_F(Update, AbortStopsBetweenRecords)
+{
+    FirmwareBuilder fw;
+    for (uint32_t i = 0; i < 6; ++i)
+        fw.Data(0x3000 + 0x40 * i, Pattern(64, static_cast<uint8_t>(i)));
+    Start();
+    Ready(fw.bytes());
+    std::string hintAfterPress;
+    onStatus = [&](const std::string& status) {
+        if (status != "Uploading data" || !hintAfterPress.empty())
+            return;
+        SendMessageA(main, UM_CHECK_BOARD, kBoardIdentified, 0);
+        EXPECT_TRUE(Enabled(IDC_PROGRAM));
+        Click(IDC_PROGRAM);
+        hintAfterPress = Text(IDC_HINT);
+        EXPECT_FALSE(Enabled(IDC_PROGRAM));
+    };
+    Click(IDC_PROGRAM);
+    ASSERT_TRUE(Ended());
+    onStatus = nullptr;
+    EXPECT_EQ(hintAfterPress, "Aborting, please wait...");
+    EXPECT_EQ(board->FlashByte(0x3000), 0);
+    EXPECT_EQ(board->FlashByte(0x3040), 0xFF) << "the second record was never written";
+    ExpectRestored();
+}
+
+// The job's own boxes run modal loops on the worker's thread; a request
+// queued meanwhile must still run once the job is over.
+TEST_F(Update, RequestMadeDuringAnUpdateRunsAfterIt)
+{
+    FirmwareBuilder fw;
+    fw.Data(0x1000, Pattern(8));
+    Start();
+    Ready(fw.bytes());
+    SetServiceMenu(main, TRUE);
+    onStatus = [&](const std::string& status) {
+        if (status == "Connecting...")
+            Choose(1, 0);
+    };
+    bool updateEnded = false;
+    OnDialog("Done", [](HWND box) { Press(box, IDOK); });
+    OnDialog("Shot Counter", [&](HWND dialog) {
+        updateEnded = !UpdateRunning;
+        Press(dialog, IDCANCEL);
+    });
+    Click(IDC_PROGRAM);
+    EXPECT_TRUE(AnswerAll());
+    EXPECT_TRUE(updateEnded);
+    onStatus = nullptr;
+}
+
+class ServiceMode : public GuiTest {
+protected:
+    void SetUp() override
+    {
+        GuiTest::SetUp();
+        SimConfig config;
+        config.shotCounter = 123456;
+        Start(config);
+        WaitHint("Select a firmware file to upload");
+    }
+    Strings MenuBar() const { return MenuNames(GetMenu(main)); }
+    void CtrlAltP() { Key(WM_KEYDOWN, 'P', {VK_CONTROL, VK_MENU}); }
+};
+
+// One attempt per opening, each after a pause; only the exact word opens
+// the "&Service" popup between "&File" and "&Help".
+TEST_F(ServiceMode, PasswordOpensTheMenuAndConfirmationClosesIt)
+{
+    for (const std::string entry : {"Zephyr", "zephyr ", "", "zephyr"}) {
+        SCOPED_TRACE(entry);
+        const bool right = entry == "zephyr";
+        DWORD pressed = 0;
+        OnDialog("Enable Service Mode", [&](HWND dialog) {
+            SetDlgItemTextA(dialog, IDC_PASSWORD, entry.c_str());
+            Press(dialog, IDOK);
+            pressed = GetTickCount();
+        });
+        if (!right)
+            OnDialog("Access Denied", [](HWND box) {
+                EXPECT_EQ(BoxText(box), "Password incorrect");
+                Press(box, IDOK);
+            });
+        CtrlAltP();
+        EXPECT_TRUE(AnswerAll());
+        EXPECT_GE(GetTickCount() - pressed, 1900u);
+        EXPECT_EQ(MenuBar(), (right ? Strings{"&File", "&Service", "&Help"} : Strings{"&File", "&Help"}));
+    }
+    EXPECT_EQ(MenuNames(GetSubMenu(GetMenu(main), 1)), (Strings{"&Shot Counter...", "Raw &Pressure Values..."}));
+
+    for (int answer : {IDNO, IDYES}) {
+        OnDialog("Disable Service Mode", [answer](HWND box) {
+            EXPECT_EQ(BoxText(box), "Are you sure you want to disable Service Mode?");
+            Press(box, answer);
+        });
+        CtrlAltP();
+        ASSERT_TRUE(AnswerAll());
+        EXPECT_EQ(MenuBar(), (answer == IDNO ? Strings{"&File", "&Service", "&Help"} : Strings{"&File", "&Help"}));
+    }
+}
+
+TEST_F(ServiceMode, ShiftOrServiceModeOffMeansNothingHappens)
+{
+    Key(WM_KEYDOWN, 'P', {VK_CONTROL, VK_MENU, VK_SHIFT});
+    // Service commands that arrive while the mode is off never reach the board.
+    board->ClearTrace();
+    for (UINT command : {IDM_SHOT_COUNTER, IDM_PRESSURE_VALUES})
+        PostMessageA(main, WM_COMMAND, command, 0);
+    Pump(300);
+    for (const auto& entry : board->Trace())
+        EXPECT_EQ(entry.bytes.size() > 1 ? entry.bytes[1] : 0, 0) << "only detection may talk to the board";
+}
+
+// The count is a 32-bit number all the way: read, shown, edited, written.
+TEST_F(ServiceMode, ShotCounterIsReadEditedAndSet)
+{
+    SetServiceMenu(main, TRUE);
+    for (const char* entered : {"2000000000", ""}) {
+        std::string current, proposed, confirmation;
+        DWORD selection = 0;
+        OnDialog("Shot Counter", [&](HWND dialog) {
+            current = ItemText(dialog, IDC_CURRENT_SHOT_COUNT);
+            proposed = ItemText(dialog, IDC_NEW_SHOT_COUNT);
+            selection = static_cast<DWORD>(SendDlgItemMessageA(dialog, IDC_NEW_SHOT_COUNT, EM_GETSEL, 0, 0));
+            SetDlgItemTextA(dialog, IDC_NEW_SHOT_COUNT, entered);
+            Press(dialog, IDOK);
+        });
+        OnDialog("Shot Counter", [&](HWND box) {
+            confirmation = BoxText(box);
+            Press(box, IDOK);
+        });
+        const std::string before = std::to_string(board->ShotCounter());
+        Choose(1, 0);
+        ASSERT_TRUE(AnswerAll());
+        EXPECT_EQ(current, before);
+        EXPECT_EQ(proposed, before);
+        EXPECT_EQ(selection, MAKELONG(0, before.size())) << "the whole count is selected";
+        EXPECT_EQ(confirmation, "New shot counter set");
+        EXPECT_EQ(board->ShotCounter(), std::strtoul(entered, nullptr, 10)) << "an empty field sets 0";
+    }
+}
+
+// What the worker shows for a service command, and that a failed read
+// opens no "Shot Counter" dialog.
+TEST_F(ServiceMode, WorkerShowsPressureAndFailures)
+{
+    const struct {
+        int item;
+        bool fails;
+        const char* title;
+        const char* text;
+    } rows[] = {
+        {1, false, "Raw Pressure Values", "1D = 010203  1B = 0A0B0C\n2D = 102030  2B = A0B0C0\n"},
+        {0, true, "Error", "Error -5 getting shot count"},
+    };
+    SetServiceMenu(main, TRUE);
+    for (const auto& row : rows) {
+        if (row.fails)
+            board->AddFault({SimFaultKind::kStatus, 0x40, 0, 5});
+        std::string text;
+        OnDialog(row.title, [&](HWND box) {
+            text = BoxText(box);
+            Press(box, IDOK);
+        });
+        Choose(1, row.item);
+        ASSERT_TRUE(AnswerAll());
+        Pump(300);
+        EXPECT_EQ(text, row.text);
+    }
+}
+
+class AboutBox : public GuiTest {};
+
+// By the menu and by Alt+/ and Alt+?; closed by OK or Escape. Without Alt the
+// characters are only characters.
+TEST_F(AboutBox, OpensFromTheHelpMenuAndItsAccelerators)
+{
+    Start();
+    const std::function<void()> ways[] = {
+        [&] { Choose(1, 0); },
+        [&] { Key(WM_SYSCHAR, '/', {VK_MENU}); },
+        [&] { Key(WM_SYSCHAR, '?', {VK_MENU, VK_SHIFT}); },
+    };
+    bool escape = false;
+    for (const auto& way : ways) {
+        Strings texts;
+        OnDialog("About", [&](HWND dialog) {
+            for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+                char text[128] = "";
+                GetWindowTextA(c, text, sizeof text);
+                texts.push_back(text);
+            }
+            if (escape)
+                PostMessageA(dialog, WM_KEYDOWN, VK_ESCAPE, 1);
+            else
+                Press(dialog, IDOK);
+        });
+        way();
+        EXPECT_TRUE(AnswerAll());
+        EXPECT_NE(std::find(texts.begin(), texts.end(), "Velkor Update Utility v3.02"), texts.end());
+        escape = !escape;
+    }
+    Key(WM_CHAR, '/', {});
+    Pump(200);
+    EXPECT_TRUE(IsWindow(main));
+}
+
+}  // namespace
