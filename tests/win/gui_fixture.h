@@ -23,8 +23,6 @@
 #include "update/sequencer.h"
 #include "worker/messages.h"
 
-using Strings = std::vector<std::string>;
-
 inline std::string ItemText(HWND dialog, int id)
 {
     char text[512] = "";
@@ -43,22 +41,6 @@ inline void Press(HWND dialog, int id)
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
-inline Strings MenuNames(HMENU menu)
-{
-    Strings names;
-    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
-        char text[128] = "";
-        GetMenuStringA(menu, i, text, sizeof text, MF_BYPOSITION);
-        names.push_back(text);
-    }
-    return names;
-}
-
-inline void ShortSleep(uint32_t ms)
-{
-    Sleep(ms / 50);  // the board's settle pauses, in the same order
-}
-
 class GuiTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -66,34 +48,28 @@ protected:
         current_ = this;
         UpdateRunning = false;
         ServiceModeOn = false;
-        SetBoardSleep(ShortSleep);
+        SetBoardSleep([](uint32_t ms) { Sleep(ms / 50); });  // the board's pauses, in order
         timer_ = SetTimer(nullptr, 0, 20, DialogTimer);
     }
 
     void TearDown() override
     {
         // The program's worker never ends; each test ends its own with the
-        // quit message its loop honours.
-        if (HANDLE thread = CommsThreadId ? OpenThread(SYNCHRONIZE, FALSE, CommsThreadId) : nullptr) {
+        // quit message its loop honours, pumping for its last sends.
+        if (HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, CommsThreadId)) {
             PostThreadMessageA(CommsThreadId, WM_QUIT, 0, 0);
-            const DWORD start = GetTickCount();
-            while (MsgWaitForMultipleObjects(1, &thread, FALSE, 50, QS_ALLINPUT) != WAIT_OBJECT_0 &&
-                   GetTickCount() - start < 10000)
-                Pump(0);
+            PumpUntil([&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }, 10000);
             CloseHandle(thread);
         }
         CommsThreadId = 0;
-        if (main && IsWindow(main))
-            DestroyWindow(main);
+        DestroyWindow(main);
         Pump(0);
         KillTimer(nullptr, timer_);
         SetHidBackend(nullptr);
         InstallSimBoard(nullptr);
         SetBoardSleep(nullptr);
-        OpenFileDialog = GetOpenFileNameA;
         ProgrammingState = -1;
         ProgrammingInitialised = 0;
-        current_ = nullptr;
         EXPECT_TRUE(expected_.empty()) << "not shown: " << expected_.front().title;
     }
 
@@ -200,15 +176,17 @@ private:
     static void CALLBACK DialogTimer(HWND, UINT, UINT_PTR, DWORD)
     {
         GuiTest& t = *current_;
+        auto& done = t.answered_;
+        done.erase(std::remove_if(done.begin(), done.end(), [](HWND w) { return !IsWindow(w); }), done.end());
         for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", nullptr)) != nullptr;) {
             DWORD pid = 0;
             GetWindowThreadProcessId(w, &pid);
             if (w == t.main || pid != GetCurrentProcessId() || !IsWindowVisible(w) ||
-                std::find(t.answered_.begin(), t.answered_.end(), w) != t.answered_.end())
+                std::find(done.begin(), done.end(), w) != done.end())
                 continue;
             char title[128] = "";
             GetWindowTextA(w, title, sizeof title);
-            t.answered_.push_back(w);
+            done.push_back(w);
             if (!t.expected_.empty() && t.expected_.front().title == title) {
                 // Taken off first: the handler may open the next modal loop.
                 const auto handler = std::move(t.expected_.front().handler);
