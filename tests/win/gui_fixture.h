@@ -125,6 +125,13 @@ protected:
 
     std::string Text(int id) const { return ItemText(main, id); }
     bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(main, id)) != 0; }
+    // The window as its user sees it: the hint, the button's text and the
+    // controls that can be used.
+    std::string Shown() const
+    {
+        return Text(IDC_HINT) + " | " + Text(IDC_PROGRAM) + " |" + (Enabled(IDC_FIRMWARE_FILE) ? " edit" : "") +
+               (Enabled(IDC_BROWSE) ? " ..." : "") + (Enabled(IDC_PROGRAM) ? " program" : "");
+    }
     std::string WaitHint(const std::string& hint, DWORD timeoutMs = 5000)
     {
         PumpUntil([&] { return Text(IDC_HINT) == hint; }, timeoutMs);
