@@ -162,16 +162,17 @@ void ReadLinkFail(const json& value, std::vector<SimFault>& faults)
     }
 }
 
-void ReadSilent(const json& value, std::vector<SimFault>& faults)
+// "silent" and "late": commands whose reply never comes, or comes too late.
+void ReadCommandList(const json& value, const std::string& key, SimFaultKind kind, std::vector<SimFault>& faults)
 {
     const std::string expected = "expected an array of command codes like \"0xC2\" or {\"command\": \"0xC2\", \"occurrence\": K}";
     if (!value.is_array())
-        Fail(Key("silent"), expected);
+        Fail(Key(key), expected);
     for (size_t i = 0; i < value.size(); ++i) {
         const json& item = value[i];
-        const std::string where = Key("silent") + " item " + std::to_string(i + 1);
+        const std::string where = Key(key) + " item " + std::to_string(i + 1);
         SimFault fault;
-        fault.kind = SimFaultKind::kSilent;
+        fault.kind = kind;
         const json* command = &item;
         if (item.is_object()) {
             OnlyFields(item, where, "command", "occurrence");
@@ -256,7 +257,9 @@ void ReadKey(const std::string& key, const json& value, SimConfig& config)
     } else if (key == "link_fail") {
         ReadLinkFail(value, config.faults);
     } else if (key == "silent") {
-        ReadSilent(value, config.faults);
+        ReadCommandList(value, key, SimFaultKind::kSilent, config.faults);
+    } else if (key == "late") {
+        ReadCommandList(value, key, SimFaultKind::kLate, config.faults);
     } else if (key == "noise") {
         config.noise = static_cast<int>(
             ReadInt(value, Key(key), 0, kMaxNoise, "expected an integer from 0 to " + std::to_string(kMaxNoise)));

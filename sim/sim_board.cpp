@@ -42,6 +42,10 @@ constexpr int kUploadMax = 64;
 constexpr int kNoiseMax = 1000;
 // Failed writes are traced with what was offered, within reason.
 constexpr int32_t kTraceMax = 4096;
+// Unread input reports a real host keeps per open handle: Linux's hidraw keeps
+// 64 and drops what comes after, Windows keeps 32 by default. The board never
+// promises more than the smaller, and like hidraw it loses the newest.
+constexpr size_t kInputQueueMax = 32;
 
 std::atomic<SimBoard*> installedBoard{nullptr};
 
@@ -58,6 +62,13 @@ uint16_t Crc16Arc(const uint8_t* data, size_t length)
 }
 
 uint32_t Le24(const uint8_t* p) { return p[0] | (p[1] << 8) | (static_cast<uint32_t>(p[2]) << 16); }
+
+// A real board sees every request as a whole output report; bytes a command
+// does not use must be 0 (the host pads with 0).
+bool ZeroFrom(const uint8_t* request, int first, int end)
+{
+    return std::all_of(request + first, request + end, [](uint8_t b) { return b == 0; });
+}
 
 uint32_t Le32(const uint8_t* p) { return Le24(p) | (static_cast<uint32_t>(p[3]) << 24); }
 
@@ -81,6 +92,33 @@ uint8_t ReplyCodeFor(const uint8_t* request, int32_t length, bool loader)
     if (!loader && request[1] == kUploadData && request[2] == kUploadDataTag)
         return kUploadDataReply;
     return kCodeBlockReply;
+}
+
+// Every byte of a short request that the command set fixes: magic bytes,
+// flags that are 0 or 1, and 0 wherever a command has nothing to say.
+bool ArgumentsValid(const uint8_t* r)
+{
+    switch (r[1]) {
+    case kIdentify:
+    case kBootFirmware:
+    case kEnterLoader:
+    case kCompleteProgramming:
+        return ZeroFrom(r, 2, kShortSize);
+    case kInitProgramming:
+        return r[2] == 0x55 && r[3] == 0xAA && ZeroFrom(r, 4, kShortSize);
+    case kStartDataUpload:
+        // The host starts the upload session at 0 with the flag clear.
+        return ZeroFrom(r, 2, kShortSize);
+    case kEraseBlock:
+        return r[2] == 0x01 && Le24(r + 3) % kBlockSize == 0 && r[6] == 0xAA && r[7] == 0x55 && r[8] == 0;
+    case kAccessShotCounter:
+        // A query carries no value.
+        return (r[2] == 0 || (r[2] == 1 && Le32(r + 3) == 0)) && r[7] == 0xAA && r[8] == 0x55;
+    case kReadPressure:
+        return r[2] <= 1 && ZeroFrom(r, 3, kShortSize);
+    default:
+        return true;
+    }
 }
 
 }  // namespace
@@ -148,15 +186,24 @@ int32_t SimBoard::Write(int32_t handle, const uint8_t* report, int32_t length, i
         }
         reply.fails = faults.readFail || (size == kShortSize && report[1] == kIdentify && !config_.identifies);
 
+        // A malformed identify cannot carry a status: the board ignores it.
+        const bool ignored = size == kShortSize && report[1] == kIdentify && !ZeroFrom(report, 2, kShortSize);
+
+        if (h->late) {
+            Queue(*h, *h->late);
+            h->late.reset();
+        }
         const int noise = std::min(kNoiseMax, std::max(0, config_.noise) + faults.noise);
         for (int i = 0; i < noise; ++i) {
             Reply other;
             other.bytes[1] = kNoiseCode;
             other.bytes[3] = static_cast<uint8_t>(i);
-            h->replies.push_back(other);
+            Queue(*h, other);
         }
-        if (!faults.silent)
-            h->replies.push_back(reply);
+        if (faults.late && !ignored)
+            h->late = reply;
+        else if (!faults.silent && !ignored)
+            Queue(*h, reply);
         replyQueued_.notify_all();
         CountReport();
     }
@@ -391,6 +438,9 @@ SimBoard::FaultSet SimBoard::MatchFaults(int key, int occurrence) const
         case SimFaultKind::kSilent:
             set.silent = true;
             break;
+        case SimFaultKind::kLate:
+            set.late = true;
+            break;
         case SimFaultKind::kNoise:
             set.noise = std::min(kNoiseMax, set.noise + std::max(0, fault.value));
             break;
@@ -432,6 +482,11 @@ SimBoard::Report SimBoard::ShortCommand(const uint8_t* request)
         break;
     }
 
+    if (!ArgumentsValid(request)) {
+        status = kSimBadArgument;
+        return reply;
+    }
+
     switch (code) {
     case kIdentify:
         status = static_cast<uint8_t>((config_.type & 0x0F) | (firmware_ ? 0x40 : 0) | (loader_ ? 0x80 : 0));
@@ -452,10 +507,6 @@ SimBoard::Report SimBoard::ShortCommand(const uint8_t* request)
         programming_ = false;
         break;
     case kInitProgramming:
-        if (request[2] != 0x55 || request[3] != 0xAA) {
-            status = kSimBadArgument;
-            break;
-        }
         programming_ = true;
         codeSinceInit_ = false;
         break;
@@ -472,27 +523,18 @@ SimBoard::Report SimBoard::ShortCommand(const uint8_t* request)
         reply[5] = static_cast<uint8_t>(config_.uploadValue >> 16);
         break;
     case kEraseBlock: {
-        const uint32_t address = Le24(request + 3);
-        if (request[2] != 0x01 || request[6] != 0xAA || request[7] != 0x55 || address % kBlockSize != 0) {
-            status = kSimBadArgument;
-            break;
-        }
-        std::vector<uint8_t>& block = Block(address);
+        std::vector<uint8_t>& block = Block(Le24(request + 3));
         std::fill(block.begin(), block.end(), 0xFF);
         break;
     }
     case kAccessShotCounter:
-        if (request[7] != 0xAA || request[8] != 0x55) {
-            status = kSimBadArgument;
-            break;
-        }
         if (request[2] == 0)
             shotCounter_ = Le32(request + 3);
         for (int i = 0; i < 4; ++i)
             reply[3 + i] = static_cast<uint8_t>(shotCounter_ >> (8 * i));
         break;
     case kReadPressure: {
-        const auto& sample = config_.pressure[request[2] & 1];
+        const auto& sample = config_.pressure[request[2]];
         std::copy(sample.begin(), sample.end(), reply.begin() + 3);
         break;
     }
@@ -535,10 +577,20 @@ SimBoard::Report SimBoard::LongCommand(const uint8_t* request)
         status = kSimCrcError;
         return reply;
     }
+    if (!ZeroFrom(request, 9 + count, kLongSize)) {
+        status = kSimBadArgument;
+        return reply;
+    }
     const uint32_t address = Le24(request + 4);
     for (int i = 0; i < count; ++i)
         Program((address + static_cast<uint32_t>(i)) & kAddressMask, request[7 + i]);
     return reply;
+}
+
+void SimBoard::Queue(Handle& h, const Reply& reply)
+{
+    if (h.replies.size() < kInputQueueMax)
+        h.replies.push_back(reply);
 }
 
 void SimBoard::Program(uint32_t address, uint8_t value)

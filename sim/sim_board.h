@@ -40,6 +40,8 @@ enum class SimFaultKind {
     kReadFail,   // the command is carried out, the host's next read fails
     kSilent,     // the command is carried out, no reply: the read times out
     kNoise,      // `value` replies with other codes before the real one
+    kLate,       // carried out; the reply misses the read, which times out,
+                 // and reaches the host just before the next reply
 };
 
 struct SimFault {
@@ -132,6 +134,7 @@ private:
     };
     struct Handle {
         std::deque<Reply> replies;
+        std::optional<Reply> late;  // held back by a kLate fault
         bool stale = false;  // opened before an unplug; dead for good
     };
     struct FaultSet {
@@ -139,6 +142,7 @@ private:
         bool writeFail = false;
         bool readFail = false;
         bool silent = false;
+        bool late = false;
         int noise = 0;
     };
 
@@ -148,6 +152,7 @@ private:
     FaultSet MatchFaults(int key, int occurrence) const;
     Report ShortCommand(const uint8_t* request);
     Report LongCommand(const uint8_t* request);
+    void Queue(Handle& h, const Reply& reply);
     void Program(uint32_t address, uint8_t value);
     std::vector<uint8_t>& Block(uint32_t blockAddress);
     void Record(bool fromHost, bool ok, const uint8_t* bytes, int32_t length);

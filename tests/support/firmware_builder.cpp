@@ -10,13 +10,25 @@
 
 #include "link/crc16.h"
 
-Bytes FirmwareBuilder::DataBlockPayload(uint32_t address, const Bytes& data)
+namespace {
+
+Bytes& Block(Flash& flash, uint32_t address)
+{
+    Bytes& b = flash[address & 0xFFF000];
+    if (b.empty())
+        b.assign(4096, 0xFF);
+    return b;
+}
+
+}  // namespace
+
+Bytes FirmwareBuilder::DataBlockPayload(uint32_t address, const Bytes& data, int declared)
 {
     // Sized up front: GCC 12 at -O3 warns falsely about vector::insert here.
     Bytes p(6 + data.size() + 2);
     p[0] = 0xA5;
     p[1] = 0x5A;
-    p[2] = static_cast<uint8_t>(data.size());
+    p[2] = static_cast<uint8_t>(declared < 0 ? static_cast<int>(data.size()) : declared);
     p[3] = static_cast<uint8_t>(address);
     p[4] = static_cast<uint8_t>(address >> 8);
     p[5] = static_cast<uint8_t>(address >> 16);
@@ -29,6 +41,12 @@ Bytes FirmwareBuilder::DataBlockPayload(uint32_t address, const Bytes& data)
 
 FirmwareBuilder& FirmwareBuilder::Data(uint32_t address, const Bytes& data)
 {
+    if (address % 4096 == 0)
+        Block(flash, address).assign(4096, 0xFF);
+    for (size_t i = 0; i < data.size(); ++i) {
+        const uint32_t a = (address + static_cast<uint32_t>(i)) & 0xFFFFFF;
+        Block(flash, a)[a % 4096] &= data[i];
+    }
     return DataPayload(DataBlockPayload(address, data));
 }
 
@@ -49,6 +67,8 @@ FirmwareBuilder& FirmwareBuilder::DataPayload(const Bytes& payload)
 
 FirmwareBuilder& FirmwareBuilder::Code(const Bytes& payload)
 {
+    code.push_back(payload);
+    code.back().resize(72, 0);
     bytes_.push_back('E');
     bytes_.push_back(static_cast<uint8_t>(payload.size()));
     bytes_.insert(bytes_.end(), payload.begin(), payload.end());

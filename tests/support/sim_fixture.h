@@ -1,67 +1,58 @@
-// Puts a simulated board behind the HID seam for one test and replaces the
-// board's settle pauses with a record of them.
+// Puts a simulated board behind the HID seam for one test. The window's call
+// list also gets every report the host wrote ("> C2": the command byte of a
+// short report; "> long") and every settle pause ("pause 500"), so a test sees
+// the screen and the wire in the one order they happened.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
-#include <vector>
 
 #include "link/board_link.h"
 #include "link/hid.h"
 #include "sim/sim_board.h"
+#include "support/recording_window.h"
 #include "update/sequencer.h"
 
 class SimFixture : public ::testing::Test {
 protected:
-    static constexpr int kShortTimeoutMs = 50;
-
     void SetUp() override { Reset(SimConfig()); }
 
     void TearDown() override
     {
+        SetReportObserver(nullptr);
+        SetBoardSleep(nullptr);
         SetHidBackend(nullptr);
         InstallSimBoard(nullptr);
-        SetBoardSleep(nullptr);
     }
 
-    // A fresh board with this configuration, and a fresh sequencer state.
+    // A fresh board with this configuration, a fresh window and sequencer.
     void Reset(SimConfig config)
     {
-        config.readTimeoutMs = kShortTimeoutMs;
+        config.readTimeoutMs = 50;
         board = std::make_unique<SimBoard>(config);
         InstallSimBoard(board.get());
         SetHidBackend(&kSimHidBackend);
-        Pauses().clear();
-        SetBoardSleep([](uint32_t ms) { Pauses().push_back(ms); });
+        window = RecordingWindow();
+        Log() = &window.calls;
+        SetBoardSleep([](uint32_t ms) { Log()->push_back("pause " + std::to_string(ms)); });
+        SetReportObserver([](bool written, const uint8_t* bytes, int length, bool ok) {
+            char line[8];
+            std::snprintf(line, sizeof line, "> %02X", bytes[1]);
+            if (written && ok)
+                Log()->push_back(length > 9 ? "> long" : line);
+        });
         ProgrammingState = -1;
         ProgrammingInitialised = 0;
     }
 
-    // The reports the host wrote, in order.
-    std::vector<std::vector<uint8_t>> Written() const
+    static std::vector<std::string>*& Log()
     {
-        std::vector<std::vector<uint8_t>> out;
-        for (const auto& e : board->Trace())
-            if (e.fromHost)
-                out.push_back(e.bytes);
-        return out;
+        static std::vector<std::string>* log = nullptr;
+        return log;
     }
 
-    // Command bytes (byte 1) of the reports the host wrote.
-    std::vector<int> Commands() const
-    {
-        std::vector<int> out;
-        for (const auto& r : Written())
-            out.push_back(r.size() > 1 ? r[1] : -1);
-        return out;
-    }
-
-    static std::vector<uint32_t>& Pauses()
-    {
-        static std::vector<uint32_t> pauses;
-        return pauses;
-    }
-
+    RecordingWindow window;
     std::unique_ptr<SimBoard> board;
 };

@@ -1,0 +1,305 @@
+// The update, service and detection jobs against the simulated board. Each
+// case lists what the window was told, the reports written ("> C2", "> long")
+// and the settle pauses in the one order they happened; the board itself
+// refuses any request byte it does not expect.
+#include <algorithm>
+#include <filesystem>
+
+#include "link/commands.h"
+#include "support/firmware_builder.h"
+#include "support/open_files.h"
+#include "support/sim_fixture.h"
+#include "update/update_job.h"
+#include "worker/detection.h"
+#include "worker/messages.h"
+#include "worker/service.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+SimConfig Board(std::vector<SimFault> faults = {}, bool loader = false)
+{
+    SimConfig c;
+    c.faults = std::move(faults);
+    c.loader = loader;
+    return c;
+}
+
+SimFault Status(int command, int status, int occurrence = 0)
+{
+    return {SimFaultKind::kStatus, command, occurrence, status};
+}
+
+Lines Split(const std::string& events)
+{
+    Lines out;
+    for (size_t at = 0; at <= events.size();) {
+        const size_t bar = std::min(events.find(" | ", at), events.size());
+        out.push_back(events.substr(at, bar - at));
+        at = bar + 3;
+    }
+    return out;
+}
+
+std::string Join(const Lines& lines)
+{
+    std::string out;
+    for (const auto& l : lines)
+        out += (out.empty() ? "" : " | ") + l;
+    return out;
+}
+
+// "... | a | b": a and b in this order among other calls; otherwise exactly.
+void ExpectEvents(const Lines& calls, const std::string& expected)
+{
+    if (expected.rfind("... | ", 0) != 0) {
+        EXPECT_EQ(Join(calls), expected);
+        return;
+    }
+    auto at = calls.begin();
+    for (const std::string& line : Split(expected.substr(6))) {
+        at = std::find(at, calls.end(), line);
+        ASSERT_NE(at, calls.end()) << "missing in order: " << line << "\n" << Join(calls);
+    }
+}
+
+class Jobs : public SimFixture {
+protected:
+    bool Has(const std::string& line) const
+    {
+        return std::find(window.calls.begin(), window.calls.end(), line) != window.calls.end();
+    }
+};
+
+const std::string kOpen = "pos: 0 | range: ";
+const std::string kToLoader = "status: Starting update process... | > 02 | pause 500 | > 06";
+const std::string kToApp = "status: Booting firmware... | > 08 | > 01 | pause 500 | > C0";
+const std::string kErase = "status: Erasing flash block | > C2";
+const std::string kDone = "status: Done. | box: Done/64: Update complete!";
+
+struct UpdateCase {
+    const char* name;
+    SimConfig board;
+    FirmwareBuilder file;
+    std::string events;  // without the closing "status: Wait... | result: 1027 1 0"
+    std::string abortOn = "";  // an abort is queued when the window gets this call
+    std::string path = "";     // opened instead of the file; "<empty>": no name at all
+};
+
+TEST_F(Jobs, Update)
+{
+    const auto tmp = std::filesystem::temp_directory_path();
+    FirmwareBuilder big;  // over 64 KiB, at addresses over 0xFFFF
+    for (uint32_t a = 0x10000; a < 0x10000 + 1030 * 64; a += 64)
+        big.Data(a, Pattern(64, static_cast<uint8_t>(a >> 6)));
+    const UpdateCase cases[] = {
+        {"data, code, data again", Board(),
+         FirmwareBuilder().Data(0x21000, Pattern(64)).Data(0x21040, Pattern(64, 0x80)).Code(Pattern(72, 1))
+             .Code({0x42}).Data(0x30000, Pattern(5, 0xF0)),
+         kOpen + "240 | status: Connecting... | > 00 | " + kErase + " | status: Uploading data | pos: 74 | > long"
+             " | status: Uploading data | pos: 148 | > long | " + kToLoader + " | status: Programming Code | pos: 222"
+             " | > long | status: Programming Code | pos: 225 | > long | " + kToApp + " | " + kErase +
+             " | status: Uploading data | pos: 240 | > long | " + kDone},
+        {"board found in its loader, code ends the file", Board({}, true),
+         FirmwareBuilder().Data(0x1000, {7}).Code({1}),
+         kOpen + "14 | status: Connecting... | > 00 | " + kToApp + " | " + kErase + " | status: Uploading data"
+             " | pos: 11 | > long | " + kToLoader + " | status: Programming Code | pos: 14 | > long | " + kToApp +
+             " | " + kDone},
+        {"empty file, board in its loader", Board({}, true), FirmwareBuilder(),
+         kOpen + "0 | status: Connecting... | > 00 | " + kToApp + " | " + kDone},
+        {"stray byte after the last record", Board(), FirmwareBuilder().Data(0x5000, {9}).Raw({'E'}),
+         "... | pos: 11 | > long | " + kDone},
+        {"over 64 KiB", Board(), big, "... | range: 76220 | pos: 76220 | > long | " + kDone},
+        {"replies with other codes first", Board({{SimFaultKind::kNoise, -1, 0, 2}}),
+         FirmwareBuilder().Code({1}).Data(0x2000, {2}), "... | " + kDone},
+        {"no file named", Board(), FirmwareBuilder(), "box: Error/16: Firmware file not selected", "", "<empty>"},
+        {"missing file", Board(), FirmwareBuilder(), "box: Error/16: Could not open firmware file", "",
+         (tmp / "velkor-missing.enc").string()},
+        {"directory", Board(), FirmwareBuilder(), "box: Error/16: Could not open firmware file", "", tmp.string()},
+        {"read error", Board(), FirmwareBuilder(), "... | box: Error/16: Could not read firmware file", "",
+         "/proc/self/mem"},
+        {"no board", []{ SimConfig c; c.present = false; return c; }(), FirmwareBuilder().Code({1}),
+         kOpen + "3 | status: Connecting... | box: Error/16: Could not connect to device"},
+        {"abort before the first record", Board(), FirmwareBuilder().Code({1}),
+         kOpen + "3 | status: Connecting...", "status: Connecting..."},
+        {"abort after the record in progress", Board(), FirmwareBuilder().Code({0x21}).Code({0x22}).Code({0x23}),
+         "... | pos: 6 | > long", "pos: 6"},
+        {"unknown token", Board(), FirmwareBuilder().Code({1}).Raw({'d', 1, 0}),
+         "... | pos: 3 | > long | box: Error/16: Unknown token in firmware file"},
+        {"payload cut short", Board(), FirmwareBuilder().Raw({'E', 5, 1, 2, 3}),
+         kOpen + "5 | status: Connecting... | box: Error/16: Unexpected EOF"},
+        {"bad CRC after code blocks boots first", Board(),
+         FirmwareBuilder().Code({1}).Code({2}).Code({3}).Code({4}).BadCrcData(0x1000, {5}),
+         "... | " + kToApp + " | box: Error/16: CRC error in block 4"},
+        {"data longer than its payload", Board(),
+         FirmwareBuilder().Data(0x1000, Pattern(64)).Code({7}).Data(0x2000, {1}).DataPayload(
+             FirmwareBuilder::DataBlockPayload(0x7000, {0xAB, 0xCD}, 10)),
+         "... | box: Error/16: Length error in block 3"},
+        {"empty data record", Board(), FirmwareBuilder().Code({1}).DataPayload({}),
+         "... | box: Error/16: Length error in block 1"},
+        {"65 data bytes", Board(), FirmwareBuilder().Data(0x1040, Pattern(65)),
+         "... | box: Error/16: Error -1 uploading data"},
+        {"73 code bytes", Board(), FirmwareBuilder().Code(Pattern(73)),
+         "... | box: Error/16: Error -1 programming code"},
+        {"erase refused above 0xFFFF", Board({Status(kCmdEraseBlock, 5, 2)}),
+         FirmwareBuilder().Data(0x11000, {1}).Data(0xAB2000, {1}),
+         "... | > C2 | > long | " + kErase + " | box: Error/16: Error 5 erasing 0xab2000"},
+        {"upload refused with a status over 127", Board({Status(kSimKeyUploadData, 200)}),
+         FirmwareBuilder().Data(0x1000, {1}), "... | box: Error/16: Error 200 uploading data"},
+        {"upload write fails", Board({{SimFaultKind::kWriteFail, kSimKeyUploadData, 0, 0}}),
+         FirmwareBuilder().Data(0x1000, {1}), "... | box: Error/16: Error 1 uploading data"},
+        {"upload reply lost", Board({{SimFaultKind::kReadFail, kSimKeyUploadData, 0, 0}}),
+         FirmwareBuilder().Data(0x1000, {1}), "... | box: Error/16: Error 2 uploading data"},
+        {"board silent on erase", Board({{SimFaultKind::kSilent, kCmdEraseBlock, 0, 0}}),
+         FirmwareBuilder().Data(0x1000, {1}), "... | box: Error/16: Error -1 erasing 0x001000"},
+        {"identify fails", Board({{SimFaultKind::kReadFail, kCmdIdentify, 0, 0}}), FirmwareBuilder().Code({1}),
+         "... | > 00 | box: Error/16: Could not query version information"},
+        {"enter loader refused", Board({Status(kCmdEnterLoader, 4)}), FirmwareBuilder().Code({1}),
+         "... | > 02 | box: Error/16: Error 4 communicating with marker"},
+        {"init refused", Board({Status(kCmdInitProgramming, 7)}), FirmwareBuilder().Code({1}),
+         "... | pause 500 | > 06 | box: Error/16: Error 7 initialising programming process"},
+        {"code block refused", Board({Status(kSimKeyCodeBlock, 8)}), FirmwareBuilder().Code({1}),
+         "... | > long | box: Error/16: Error 8 programming code"},
+        {"complete refused at the end", Board({Status(kCmdCompleteProgramming, 9)}), FirmwareBuilder().Code({1}),
+         "... | > 08 | box: Error/16: Error 9 completing programming process"},
+        {"boot refused", Board({Status(kCmdBootFirmware, 3)}), FirmwareBuilder().Code({1}),
+         "... | > 01 | box: Error/16: Error 3 communicating with marker"},
+        {"start upload refused", Board({Status(kCmdStartDataUpload, 130)}), FirmwareBuilder().Code({1}),
+         "... | > C0 | box: Error/16: Error -130 starting data upload"},
+        {"start upload answers a value", []{ SimConfig c; c.uploadValue = 0x012345; return c; }(),
+         FirmwareBuilder().Code({1}), "... | > C0 | box: Error/16: Error 74565 starting data upload"},
+    };
+    for (const UpdateCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset(c.board);
+        const TempFile file(c.file.bytes());
+        window.fileName = c.path.empty() ? file.path() : c.path == "<empty>" ? "" : c.path;
+        window.onCall = [&](const std::string& line) { window.pendingAborts += line == c.abortOn; };
+        const size_t filesBefore = OpenFileCount();
+        UpdateJob(window);
+        ASSERT_GE(window.calls.size(), 2u);
+        EXPECT_EQ(window.calls.end()[-2], "status: Wait...");
+        EXPECT_EQ(window.calls.back(), "result: 1027 1 0");
+        window.calls.resize(window.calls.size() - 2);
+        ExpectEvents(window.calls, c.events);
+        EXPECT_EQ(board->OpenHandles(), 0) << "the board must be closed";
+        EXPECT_EQ(OpenFileCount(), filesBefore) << "the file must be closed";
+        const bool complete = Has("box: Done/64: Update complete!");
+        EXPECT_EQ(complete, Has("status: Done."));
+        EXPECT_EQ(complete, c.events.find("Update complete!") != std::string::npos);
+        if (complete) {
+            EXPECT_TRUE(board->FlashBlocks() == c.file.flash) << "flash differs";
+            EXPECT_TRUE(board->CodeLog() == c.file.code) << "code blocks differ";
+            EXPECT_FALSE(board->InLoader());
+        } else if (!c.abortOn.empty()) {
+            EXPECT_EQ(board->CodeLog().size(), c.abortOn == "pos: 6" ? 2u : 0u);
+        }
+    }
+}
+
+struct ServiceCase {
+    const char* name;
+    SimConfig board;
+    uint32_t wparam;
+    int32_t lparam;
+    std::string events;
+    uint32_t counterAfter;
+};
+
+SimConfig Counter(uint32_t value, std::vector<SimFault> faults = {}, bool loader = false)
+{
+    SimConfig c = Board(std::move(faults), loader);
+    c.shotCounter = value;
+    return c;
+}
+
+TEST_F(Jobs, Service)
+{
+    const uint32_t get = 0x10000 | SVC_GET_SHOT_COUNT;
+    const std::string pressure =
+        "box: Raw Pressure Values/64: 1D = 010203  1B = 0A0B0C\n2D = 102030  2B = A0B0C0\n";
+    const ServiceCase cases[] = {
+        {"get near 2^31", Counter(0x7FFFFFFE), get, 0, "> 00 | > 40 | result: 1029 320 2147483646", 0x7FFFFFFE},
+        {"get over 65535", Counter(70000), get, 0, "> 00 | > 40 | result: 1029 320 70000", 70000},
+        {"set all four bytes", Counter(5), SVC_SET_SHOT_COUNT, 0x01020304,
+         "> 00 | > 40 | result: 1029 64 16909060", 0x01020304},
+        {"2^31 comes back negative", Counter(0x80000000u), get, 0,
+         "> 00 | > 40 | box: Error/16: Error -2147483648 getting shot count | result: 1029 65856 -2147483648",
+         0x80000000u},
+        {"refused with a status over 127", Counter(5, {Status(kCmdAccessShotCounter, 200)}), SVC_SET_SHOT_COUNT, 9,
+         "> 00 | > 40 | box: Error/16: Error -200 getting shot count | result: 1029 65600 200", 5},
+        {"reply lost", Counter(5, {{SimFaultKind::kReadFail, kCmdAccessShotCounter, 0, 0}}), get, 0,
+         "> 00 | > 40 | box: Error/16: Error -1 getting shot count | result: 1029 65856 1", 5},
+        {"pressure", Board(), SVC_PRESSURE_VALUES, 0, "> 00 | > 90 | > 90 | " + pressure + " | result: 1029 144 0",
+         1000},
+        {"second pressure read refused", Board({Status(kCmdReadPressure, 7, 2)}), SVC_PRESSURE_VALUES, 0,
+         "> 00 | > 90 | > 90 | box: Error/16: Not available with this build | result: 1029 65680 7", 1000},
+        {"no board", []{ SimConfig c; c.present = false; return c; }(), SVC_PRESSURE_VALUES, 0,
+         "box: Error/16: Could not connect to device | result: 1029 65680 0", 1000},
+        {"unknown code boots the board first", Board({}, true), 65, 0,
+         "> 00 | " + kToApp + " | box: Internal Error/16: Unknown command issued | result: 1029 65601 0", 1000},
+        {"boot fails, the command is tried anyway", Counter(5, {Status(kCmdCompleteProgramming, 9)}, true), get, 0,
+         "> 00 | status: Booting firmware... | > 08 | box: Error/16: Error 9 completing programming process | > 40"
+         " | box: Error/16: Error -17 getting shot count | result: 1029 65856 17", 5},
+        {"a late reply is dropped by the next exchange", Counter(70000, {{SimFaultKind::kLate, kCmdBootFirmware, 1, 0}}, true),
+         get, 0, "> 00 | status: Booting firmware... | > 08 | > 01 | box: Error/16: Error -1 communicating with marker"
+         " | > 40 | result: 1029 320 70000", 70000},
+        {"replies past the host's queue are lost", Counter(5, {{SimFaultKind::kNoise, kCmdAccessShotCounter, 0, 32}}),
+         get, 0, "> 00 | > 40 | box: Error/16: Error -1 getting shot count | result: 1029 65856 1", 5},
+    };
+    for (const ServiceCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset(c.board);
+        ServiceJob(window, c.wparam, c.lparam);
+        EXPECT_EQ(Join(window.calls), c.events);
+        EXPECT_EQ(board->OpenHandles(), 0) << "the board must be closed";
+        EXPECT_EQ(board->ShotCounter(), c.counterAfter);
+    }
+}
+
+TEST_F(Jobs, PressureReadoutKeepsTheBoardOpenWhileShown)
+{
+    int open = -1;
+    window.onCall = [&](const std::string& line) {
+        if (line.rfind("box: ", 0) == 0)
+            open = board->OpenHandles();
+    };
+    ServiceJob(window, SVC_PRESSURE_VALUES, 0);
+    EXPECT_EQ(open, 1);
+}
+
+TEST_F(Jobs, Detection)
+{
+    const auto board = [](int type, bool firmware, bool loader, int major, int minor, char letter) {
+        SimConfig c = Board({}, loader);
+        c.type = type;
+        c.firmware = firmware;
+        c.versionMajor = major;
+        c.versionMinor = minor;
+        c.versionLetter = letter;
+        return c;
+    };
+    SimConfig absent, mute;
+    absent.present = false;
+    mute.identifies = false;
+    const std::pair<SimConfig, std::string> cases[] = {
+        {absent, "status: No board detected | result: 1025 0 0"},
+        {mute, "> 00 | status: Connected: unidentified device | result: 1025 65536 0"},
+        {SimConfig(), "> 00 | status: Connected: Ferrit XR, version 3.02b | result: 1025 1 0"},
+        {board(4, true, false, 1, 7, 0), "> 00 | status: Connected: Vantor 5, version 1.07 | result: 1025 1 0"},
+        {board(2, false, false, 9, 9, 'x'), "> 00 | status: Connected: Quasar board, no software | result: 1025 1 0"},
+        {board(5, true, true, 255, 10, 'z'),
+         "> 00 | status: Connected: Grisel (unknown), version 255.10z | result: 1025 1 0"},
+    };
+    for (const auto& [config, events] : cases) {
+        Reset(config);
+        ProgrammingState = 1;
+        DetectionJob(window);
+        EXPECT_EQ(Join(window.calls), events);
+        EXPECT_EQ(this->board->OpenHandles(), 0);
+        EXPECT_EQ(ProgrammingState, 1) << "detection leaves the sequencer alone";
+    }
+}
+
+}  // namespace

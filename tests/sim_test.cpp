@@ -1,0 +1,180 @@
+// What only the simulated board does: scenario files, the dump, the timing
+// model. Its protocol behaviour is tested through the real jobs.
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "sim/scenario.h"
+#include "sim/sim_board.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+using std::chrono::milliseconds;
+
+// The faults as "kind command occurrence value" for comparison.
+std::string Faults(const SimConfig& c)
+{
+    std::string out;
+    for (const SimFault& f : c.faults)
+        out += std::to_string(static_cast<int>(f.kind)) + " " + std::to_string(f.command) + " " +
+               std::to_string(f.occurrence) + " " + std::to_string(f.value) + "; ";
+    return out;
+}
+
+TEST(Scenario, Table)
+{
+    const auto check = [](const char* text, auto&& expect) {
+        SimConfig c;
+        std::string error;
+        EXPECT_TRUE(ParseScenario(text, c, error)) << text << ": " << error;
+        expect(c);
+    };
+    check(R"({"present": false, "identifies": false, "type": 15, "firmware": false, "loader": true,
+              "version": "12.07Z", "shot_counter": 4294967295, "pressure": ["a1B2c3D4e5F6", "000000ffffff"],
+              "noise": 3, "unplug_after": 17, "dump": "b.json", "latency": "usb-fs", "read_timeout_ms": 250})",
+          [](const SimConfig& c) {
+              EXPECT_TRUE(!c.present && !c.identifies && !c.firmware && c.loader && c.usbFullSpeedTiming);
+              EXPECT_EQ(std::to_string(c.type) + " " + std::to_string(c.versionMajor) + "." +
+                            std::to_string(c.versionMinor) + c.versionLetter,
+                        "15 12.7Z");
+              EXPECT_EQ(c.shotCounter, 4294967295u);
+              EXPECT_EQ(c.pressure[0], (std::array<uint8_t, 6>{0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6}));
+              EXPECT_EQ(c.pressure[1], (std::array<uint8_t, 6>{0, 0, 0, 0xFF, 0xFF, 0xFF}));
+              EXPECT_EQ(std::to_string(c.noise) + " " + std::to_string(c.unplugAfter) + " " + c.dumpPath + " " +
+                            std::to_string(c.readTimeoutMs),
+                        "3 17 b.json 250");
+          });
+    check(R"({"version": "3.02", "latency": "none"})", [](const SimConfig& c) {
+        EXPECT_EQ(c.versionLetter, '\0');
+        EXPECT_EQ(c.versionMinor, 2);
+        EXPECT_FALSE(c.usbFullSpeedTiming);
+    });
+    // Object keys come back sorted: "late", "link_fail", "silent", "status".
+    check(R"({"status": {"0xc2": 5, "0x10": {"status": 255, "occurrence": 2}},
+              "link_fail": {"0X07": "write", "0x90": {"fail": "read", "occurrence": 1}},
+              "silent": ["0xC0", {"command": "0x0", "occurrence": 3}], "late": ["0xaf"]})",
+          [](const SimConfig& c) { EXPECT_EQ(Faults(c), "5 175 0 0; 1 7 0 0; 2 144 1 0; 3 192 0 0; 3 0 3 0; 0 16 2 255; 0 194 0 5; "); });
+
+    const std::pair<const char*, const char*> bad[] = {
+        {R"({"colour": 1})", R"(scenario: key "colour": unknown key)"},
+        {R"({"present": 1})", R"(key "present": expected true or false)"},
+        {R"({"type": 16})", R"(scenario: key "type": expected an integer from 0 to 15)"},
+        {R"({"type": 3.0})", R"(key "type")"},
+        {R"({"shot_counter": 4294967296})", R"(key "shot_counter")"},
+        {R"({"shot_counter": -1})", R"(key "shot_counter")"},
+        {R"({"version": "3.2b"})", R"(key "version")"},
+        {R"({"version": "256.00"})", R"(key "version")"},
+        {R"({"pressure": ["0102030A0B0G", "102030A0B0C0"]})", R"(key "pressure")"},
+        {R"({"status": {"C2": 5}})", R"(key "status" entry "C2": expected a command code like "0xC2")"},
+        {R"({"status": {"0x100": 5}})", R"(entry "0x100")"},
+        {R"({"status": {"0xC2": 0}})", R"(key "status" entry "0xC2": expected a status from 1 to 255)"},
+        {R"({"status": {"0xC2": 256}})", R"(key "status" entry "0xC2": expected a status from 1 to 255)"},
+        {R"({"status": {"0xC2": {"status": 5, "count": 1}}})", R"(unknown field "count")"},
+        {R"({"status": {"0xC2": {"status": 5, "occurrence": -1}}})", R"("occurrence")"},
+        {R"({"link_fail": {"0xC2": "both"}})", R"(key "link_fail" entry "0xC2")"},
+        {R"({"silent": ["0xC2", 194]})", R"(key "silent" item 2)"},
+        {R"({"noise": 1001})", R"(key "noise")"},
+        {R"({"latency": "usb-hs"})", R"(key "latency": expected "none" or "usb-fs")"},
+        {R"({"read_timeout_ms": 0})", R"(key "read_timeout_ms")"},
+        {R"([1, 2])", "expected a JSON object"},
+        {"{\"type\": 3,\n \"loader\": tru}", "invalid JSON: parse error at line 2, column"},
+    };
+    for (const auto& [text, expected] : bad) {
+        SimConfig c;
+        c.type = 9;  // must survive a failed parse
+        std::string error;
+        EXPECT_FALSE(ParseScenario(text, c, error)) << text;
+        EXPECT_NE(error.find(expected), std::string::npos) << error << "\n  for " << text;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+        EXPECT_EQ(c.type, 9) << text;
+    }
+}
+
+TEST(Scenario, FilesNameTheirPathAndTheExamplesLoad)
+{
+    SimConfig config;
+    std::string error;
+    const fs::path file = fs::temp_directory_path() / ("velkor-scenario-" + std::to_string(getpid()) + ".json");
+    std::ofstream(file) << R"({"type": 99})";
+    EXPECT_FALSE(LoadScenario(file.string(), config, error));
+    EXPECT_EQ(error, "scenario \"" + file.string() + "\": key \"type\": expected an integer from 0 to 15");
+    fs::remove(file);
+    EXPECT_FALSE(LoadScenario(file.string(), config, error));
+    EXPECT_NE(error.find("\"" + file.string() + "\""), std::string::npos) << error;
+
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(fs::path(__FILE__).parent_path().parent_path() / "examples" / "scenarios")) {
+        EXPECT_TRUE(LoadScenario(entry.path().string(), config, error)) << error;
+        ++count;
+    }
+    EXPECT_GE(count, 5);
+}
+
+TEST(SimBoard, DumpIsWrittenOnEveryClose)
+{
+    const fs::path dir = fs::temp_directory_path() / ("velkor-dump-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    SimConfig config;
+    config.dumpPath = (dir / "board.json").string();
+    SimBoard board(config);
+    const int32_t first = board.Open(0x04D8, 0xFC31, 0), second = board.Open(0x04D8, 0xFC31, 0);
+    uint8_t reply[9];
+    const auto send = [&](Bytes r) {
+        r.resize(r.size() > 9 ? 73 : 9);
+        if (r.size() == 9)
+            board.WriteShort(first, r.data(), 9);
+        else
+            board.WriteLong(first, r.data(), 73);
+        board.Read(first, reply, 9);
+    };
+    send({0, 0x40, 0, 42, 0, 0, 0, 0xAA, 0x55});
+    send({0, 0x02});
+    send({0, 0x06, 0x55, 0xAA});
+    send({0, 0xA0, 0xA1, 0xA2, 0xA3, 0, 0, 0, 0, 0, 0});
+    ASSERT_EQ(board.Close(first), 0);
+    const auto read = [&] { return nlohmann::json::parse(std::ifstream(config.dumpPath)); };
+    const nlohmann::json dump = read();
+    EXPECT_EQ(dump["mode"], "loader");
+    EXPECT_EQ(dump["shot_counter"], 42);
+    EXPECT_EQ(dump["open_handles"], 1);
+    ASSERT_EQ(dump["code"].size(), 1u);
+    EXPECT_EQ(dump["code"][0].get<std::string>().substr(0, 10), "a0a1a2a300");
+    ASSERT_EQ(board.Close(second), 0);
+    EXPECT_EQ(read()["open_handles"], 0);
+    EXPECT_FALSE(fs::exists(config.dumpPath + ".tmp"));
+
+    config.dumpPath = (dir / "missing" / "board.json").string();
+    SimBoard lost(config);
+    EXPECT_EQ(lost.Close(lost.Open(0x04D8, 0xFC31, 0)), 0);
+    EXPECT_NE(lost.DumpError().find("missing"), std::string::npos);
+    fs::remove_all(dir);
+}
+
+TEST(SimBoard, UsbFullSpeedChargesOneFramePer64Bytes)
+{
+    SimConfig config;
+    config.usbFullSpeedTiming = true;
+    SimBoard board(config);
+    const int32_t h = board.Open(0x04D8, 0xFC31, 0);
+    const auto start = std::chrono::steady_clock::now();
+    uint8_t reply[9];
+    Bytes identify(9, 0), upload(73, 0);
+    for (int i = 0; i < 10; ++i) {  // 1 + 1 frames each
+        board.WriteShort(h, identify.data(), 9);
+        board.Read(h, reply, 9);
+    }
+    board.WriteLong(h, upload.data(), 73);  // 2 frames
+    EXPECT_EQ(board.LinkTime(), milliseconds(22));
+    // The board takes a sleep's overrun off the next report, and clocks are
+    // coarse on some systems: allow a millisecond below the link's time.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(21));
+    EXPECT_EQ(SimBoard().LinkTime().count(), 0);
+}
+
+}  // namespace
