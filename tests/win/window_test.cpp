@@ -119,10 +119,13 @@ protected:
     std::unique_ptr<TempFile> file;
 };
 
-// Over 65,535 bytes, so the progress bar's range and position must be the
-// 32-bit ones. The failing row stops at the last record's erase, with the
-// bar at the end of the record before.
-TEST_F(Update, EndsWithTheWorkersBoxAndTheWindowRestored)
+// However an update ends, the worker has said so in its own box (nothing
+// for an abort) and the window is restored. The file is over 65,535 bytes,
+// so the progress bar's range and position must be the 32-bit ones. The
+// failure is the last record's erase, with the bar at the end of the record
+// before. The abort follows a board report that raced the press and enabled
+// "Program" during the job; the job stops after the record in hand.
+TEST_F(Update, EndsWithTheWorkersWordAndTheWindowRestored)
 {
     FirmwareBuilder fw;
     fw.Data(0x1000, Pattern(64, 0x10));
@@ -132,68 +135,53 @@ TEST_F(Update, EndsWithTheWorkersBoxAndTheWindowRestored)
     fw.Data(0x2000, Pattern(40, 0x80));
     const auto size = static_cast<LRESULT>(fw.bytes().size());
     Ready(fw.bytes());
-
+    enum End { kFails, kAborted, kCompletes };
     const struct {
-        bool fails;
+        End end;
         const char* title;
         const char* text;
         LRESULT position;
+        size_t codeBlocks;  // received so far
         uint8_t lastRecordByte;
     } rows[] = {
-        {true, "Error", "Error 5 erasing 0x002000", beforeLast, 0xFF},
-        {false, "Done", "Update complete!", size, 0x80},
+        {kFails, "Error", "Error 5 erasing 0x002000", beforeLast, 900, 0xFF},
+        {kAborted, nullptr, "", -1, 900, 0xFF},
+        {kCompletes, "Done", "Update complete!", size, 1800, 0x80},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.text);
+        SCOPED_TRACE(row.end);
         board->ClearFaults();
-        if (row.fails)
+        if (row.end == kFails)
             board->AddFault({SimFaultKind::kStatus, 0xC2, 2, 5});  // the second erase
-        std::string text;
+        std::string text, afterPress;
         LRESULT position = -1;
-        PBRANGE range = {};
-        OnDialog(row.title, [&](HWND box) {
-            text = BoxText(box);
-            position = SendDlgItemMessageA(main, IDC_PROGRESS, PBM_GETPOS, 0, 0);
-            SendDlgItemMessageA(main, IDC_PROGRESS, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
-            EXPECT_FALSE(IsWindowEnabled(main)) << "the box is modal to the window";
-            Press(box, IDOK);
-        });
+        if (row.title)
+            OnDialog(row.title, [&](HWND box) {
+                text = BoxText(box);
+                position = SendDlgItemMessageA(main, IDC_PROGRESS, PBM_GETPOS, 0, 0);
+                EXPECT_FALSE(IsWindowEnabled(main)) << "the box is modal to the window";
+                Press(box, IDOK);
+            });
+        onStatus = [&](const std::string& status) {
+            if (row.end != kAborted || status != "Uploading data" || !afterPress.empty())
+                return;
+            SendMessageA(main, UM_CHECK_BOARD, kBoardIdentified, 0);
+            EXPECT_EQ(Shown(), "Ready | Updating... | program");
+            Click(IDC_PROGRAM);
+            afterPress = Shown();
+        };
         Click(IDC_PROGRAM);
         EXPECT_EQ(Shown(), "Updating, do not disconnect! | Updating... |");
         ASSERT_TRUE(Ended());
+        onStatus = nullptr;
         EXPECT_EQ(text, row.text);
+        EXPECT_EQ(afterPress, row.end == kAborted ? "Aborting, please wait... | Updating... |" : "");
         EXPECT_EQ(position, row.position);
-        EXPECT_EQ(range.iHigh, size);
+        EXPECT_EQ(SendDlgItemMessageA(main, IDC_PROGRESS, PBM_GETRANGE, FALSE, 0), size);
+        EXPECT_EQ(board->CodeLog().size(), row.codeBlocks);
         EXPECT_EQ(board->FlashByte(0x2000), row.lastRecordByte);
         ExpectRestored();
     }
-    EXPECT_EQ(board->CodeLog().size(), 1800u);
-}
-
-// A board report that raced the press enables "Program" during the job;
-// pressed then, it aborts, and the job stops after the record in hand.
-TEST_F(Update, AbortStopsBetweenRecords)
-{
-    FirmwareBuilder fw;
-    for (uint32_t i = 0; i < 6; ++i)
-        fw.Data(0x3000 + 0x40 * i, Pattern(64, static_cast<uint8_t>(i)));
-    Ready(fw.bytes());
-    std::string afterPress;
-    onStatus = [&](const std::string& status) {
-        if (status != "Uploading data" || !afterPress.empty())
-            return;
-        SendMessageA(main, UM_CHECK_BOARD, kBoardIdentified, 0);
-        EXPECT_EQ(Shown(), "Ready | Updating... | program");
-        Click(IDC_PROGRAM);
-        afterPress = Shown();
-    };
-    Click(IDC_PROGRAM);
-    ASSERT_TRUE(Ended());
-    onStatus = nullptr;
-    EXPECT_EQ(afterPress, "Aborting, please wait... | Updating... |");
-    EXPECT_EQ(board->FlashByte(0x3000), 0);
-    EXPECT_EQ(board->FlashByte(0x3040), 0xFF) << "the second record was never written";
-    ExpectRestored();
 }
 
 // The job's own boxes run modal loops on the worker's thread; a request
