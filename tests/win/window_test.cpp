@@ -62,7 +62,7 @@ TEST_F(MainWindow, HintAndProgramFollowTheBoardAndTheFileName)
             board->AddFault({SimFaultKind::kReadFail, 0x00, 0, 0});  // identify
         SetFileName(row.name);
         const bool nameOnly = &row != rows && row.board == (&row - 1)->board;
-        EXPECT_EQ(WaitHint(row.hint, nameOnly ? 0 : 3000), row.hint);
+        EXPECT_EQ(WaitHint(row.hint, nameOnly ? 0 : 8000), row.hint);
         EXPECT_TRUE(!*row.status || Text(IDC_STATUS) == row.status) << Text(IDC_STATUS);
         EXPECT_EQ(Enabled(IDC_PROGRAM), row.program);
     }
