@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "link/hid.h"
@@ -46,15 +45,14 @@ std::string WaitText(HWND window, int id, const std::string& want)
     return text;
 }
 
-// Every way out ends the process with 0; the simulated board, given by its
-// scenario, is shown and closed again. The USB build finds no board here.
+// Every way out ends the process with 0. The simulated build shows the board
+// its scenario describes; the USB build finds none here.
 TEST(Program, EveryWayOutEndsItWithZero)
 {
     const auto dir = std::filesystem::temp_directory_path();
     const std::string tag = std::to_string(GetCurrentProcessId());
     const std::string scenario = (dir / ("velkor-scenario-" + tag + ".json")).string();
-    const std::string dump = (dir / ("velkor-dump-" + tag + ".json")).generic_string();
-    std::ofstream(scenario) << "{\"type\": 4, \"firmware\": false, \"dump\": \"" << dump << "\"}";
+    std::ofstream(scenario) << "{\"type\": 4, \"firmware\": false}";
     SetEnvironmentVariableA("VELKOR_SIM", scenario.c_str());
     const struct {
         const char* exe;
@@ -69,7 +67,6 @@ TEST(Program, EveryWayOutEndsItWithZero)
     };
     for (const auto& way : ways) {
         SCOPED_TRACE(std::string(way.exe) + " " + std::to_string(way.message));
-        std::filesystem::remove(dump);
         PROCESS_INFORMATION process = {};
         HWND window = Launch(way.exe, process);
         EXPECT_EQ(WaitText(window, IDC_STATUS, way.status), way.status);
@@ -83,14 +80,9 @@ TEST(Program, EveryWayOutEndsItWithZero)
         TerminateProcess(process.hProcess, 99);
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
-        std::stringstream written;
-        written << std::ifstream(dump).rdbuf();
-        const bool sim = way.exe == std::string("VelkorUpdateSim.exe");
-        EXPECT_TRUE(!sim || written.str().find("\"open_handles\": 0") != std::string::npos) << written.str();
     }
     SetEnvironmentVariableA("VELKOR_SIM", nullptr);
     std::filesystem::remove(scenario);
-    std::filesystem::remove(dump);
 }
 
 TEST(Win32Hid, NoBoardMeansNothingOpens)
