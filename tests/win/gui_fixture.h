@@ -93,11 +93,8 @@ protected:
         const DWORD start = GetTickCount();
         for (;;) {
             MSG msg;
-            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                if (msg.message == WM_QUIT)
-                    continue;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
                 ProcessUiMessage(main, accelerators, msg);
-            }
             if (done())
                 return true;
             if (GetTickCount() - start >= timeoutMs)
