@@ -2,9 +2,12 @@
 // it? Worked out from the file alone: each data block ANDed into flash that
 // starts erased (and is erased again where a block starts on a 4 KiB
 // boundary), each code block in order, the board back in its application.
-//   dump_check DUMP.json FIRMWARE.enc
+// After several updates with the file the code log holds its blocks once per
+// update; the flash shows the last.
+//   dump_check DUMP.json FIRMWARE.enc [UPDATES]
 // Exit 0 when it does; otherwise 1 and the first difference.
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <string>
@@ -39,8 +42,9 @@ int Differs(const std::string& what)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: dump_check DUMP.json FIRMWARE.enc\n");
+    const int updates = argc == 4 ? std::atoi(argv[3]) : 1;
+    if (argc < 3 || argc > 4 || updates < 1) {
+        std::fprintf(stderr, "usage: dump_check DUMP.json FIRMWARE.enc [UPDATES]\n");
         return 2;
     }
     nlohmann::json dump;
@@ -94,7 +98,10 @@ int main(int argc, char** argv)
                 return Differs("flash block " + key + " differs from the file");
         return Differs("the dump has flash blocks the file never wrote");
     }
-    if (dump.value("code", nlohmann::json()) != nlohmann::json(code))
+    std::vector<std::string> log;
+    for (int i = 0; i < updates; ++i)
+        log.insert(log.end(), code.begin(), code.end());
+    if (dump.value("code", nlohmann::json()) != nlohmann::json(log))
         return Differs("the code blocks differ from the file's, or their order does");
     if (dump.value("mode", "") != "application")
         return Differs("the board is not back in its application");
