@@ -9,6 +9,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev libhidapi-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 fonts-wine xvfb xauth imagemagick xdotool
+  qemu-system-x86 busybox-static cpio kmod python3
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite.
 #   scripts/test.sh             native build and tests, then the Windows build and
-#                               its tests under Wine
+#                               its tests under Wine, then the real HID stacks
+#                               in VMs (scripts/rigs.sh)
 #   scripts/test.sh --sanitize  native tests once more under ASan and UBSan
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,3 +34,5 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   rc=$?
   WINEPREFIX="$PWD/build-win/wineprefix" wineserver -k 2>/dev/null
   exit $rc' wine-tests "$jobs"
+
+bash scripts/rigs.sh

@@ -263,6 +263,10 @@ void ReadKey(const std::string& key, const json& value, SimConfig& config)
     } else if (key == "unplug_after") {
         config.unplugAfter = static_cast<int>(ReadInt(value, Key(key), 0, std::numeric_limits<int>::max(),
                                                       "expected a number of reports, 0 or more"));
+    } else if (key == "replug_after_ms") {
+        config.replugAfterMs = static_cast<int>(ReadInt(value, Key(key), 0, kMaxReadTimeoutMs,
+                                                        "expected an integer from 0 to " +
+                                                            std::to_string(kMaxReadTimeoutMs)));
     } else if (key == "dump") {
         if (!value.is_string() || value.get<std::string>().empty())
             Fail(Key(key), "expected a file path");

@@ -95,11 +95,15 @@ SimBoard::SimBoard(SimConfig config)
     faults_ = config_.faults;
     unplugLeft_ = config_.unplugAfter > 0 ? config_.unplugAfter : -1;
     readTimeoutMs_ = std::max(0, config_.readTimeoutMs);
+    unpluggedAt_ = Clock::now();
 }
 
 int32_t SimBoard::Open(uint16_t vendorId, uint16_t productId, int32_t /*reserved*/)
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (!present_ && config_.replugAfterMs >= 0 &&
+        Clock::now() - unpluggedAt_ >= std::chrono::milliseconds(config_.replugAfterMs))
+        present_ = true;
     if (!present_ || vendorId != kVendorId || productId != kProductId || nextHandle_ < 0)
         return -1;
     const int32_t handle = nextHandle_;
@@ -286,6 +290,12 @@ bool SimBoard::InLoader() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return loader_;
+}
+
+bool SimBoard::Present() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return present_;
 }
 
 bool SimBoard::HasFirmware() const
@@ -599,6 +609,7 @@ void SimBoard::Unplug()
     // marker's power, only the cable is gone. Handles die with the cable.
     present_ = false;
     unplugLeft_ = -1;
+    unpluggedAt_ = Clock::now();
     for (auto& entry : handles_) {
         entry.second.stale = true;
         entry.second.replies.clear();

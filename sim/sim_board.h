@@ -67,6 +67,7 @@ struct SimConfig {
     std::vector<SimFault> faults;
     int noise = 0;          // replies with other codes before every real one
     int unplugAfter = -1;   // reports (both directions) before the board goes; -1 never
+    int replugAfterMs = -1;  // back this long after it went (or after start if absent); -1 never
     std::string dumpPath;   // written as JSON on every close when set
     uint32_t uploadValue = 0;  // 24-bit value StartDataUpload answers with
     bool usbFullSpeedTiming = false;  // 1 ms frames of 64 bytes per report
@@ -100,6 +101,7 @@ public:
 
     // What the host can observe of the board, for tests.
     bool InLoader() const;
+    bool Present() const;
     bool HasFirmware() const;
     bool ProgrammingOpen() const;
     uint32_t ShotCounter() const;
@@ -172,6 +174,7 @@ private:
     std::map<int32_t, Handle> handles_;
     int32_t nextHandle_ = 0;
     int unplugLeft_ = -1;
+    Clock::time_point unpluggedAt_{};
     int readTimeoutMs_ = 5000;
     std::vector<SimTraceEntry> trace_;
     Clock::time_point linkClock_{};

@@ -41,7 +41,7 @@ TEST(Scenario, EveryKeyReachesTheConfig)
         "present": false, "identifies": false, "type": 15, "firmware": false, "loader": true,
         "version": "12.07Z", "shot_counter": 4294967295,
         "pressure": ["a1B2c3D4e5F6", "000000ffffff"],
-        "noise": 3, "unplug_after": 17, "dump": "out/board.json",
+        "noise": 3, "unplug_after": 17, "replug_after_ms": 3000, "dump": "out/board.json",
         "latency": "usb-fs", "read_timeout_ms": 250
     })");
     EXPECT_FALSE(c.present);
@@ -57,6 +57,7 @@ TEST(Scenario, EveryKeyReachesTheConfig)
     EXPECT_EQ(c.pressure[1], (std::array<uint8_t, 6>{0, 0, 0, 0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(c.noise, 3);
     EXPECT_EQ(c.unplugAfter, 17);
+    EXPECT_EQ(c.replugAfterMs, 3000);
     EXPECT_EQ(c.dumpPath, "out/board.json");
     EXPECT_TRUE(c.usbFullSpeedTiming);
     EXPECT_EQ(c.readTimeoutMs, 250);
@@ -147,6 +148,7 @@ TEST(Scenario, BadValuesNameTheirKey)
         {R"({"silent": ["0xC2", 194]})", R"(key "silent" item 2)"},
         {R"({"noise": -1})", R"(key "noise")"},
         {R"({"unplug_after": -1})", R"(key "unplug_after")"},
+        {R"({"replug_after_ms": -1})", R"(key "replug_after_ms")"},
         {R"({"dump": ""})", R"(key "dump")"},
         {R"({"latency": "usb-hs"})", R"(key "latency": expected "none" or "usb-fs")"},
         {R"({"read_timeout_ms": 0})", R"(key "read_timeout_ms")"},

@@ -393,6 +393,27 @@ TEST(SimBoardLink, UnplugAfterReportsThenReplug)
     EXPECT_EQ(SimBoard(absent).Open(kVid, kPid, 0), -1);
 }
 
+// The cable comes back on its own a set time after it went, and a board that
+// starts absent arrives the same way.
+TEST(SimBoardLink, ReplugAfterATime)
+{
+    for (const bool startsAbsent : {false, true}) {
+        SimConfig config = Fast();
+        config.present = !startsAbsent;
+        config.unplugAfter = 2;
+        config.replugAfterMs = 500;
+        SimBoard board(config);
+        if (!startsAbsent) {
+            Host host(board);
+            EXPECT_EQ(host.Answer(kIdentify).first, 0x00);
+        }
+        EXPECT_EQ(board.Open(kVid, kPid, 0), -1) << startsAbsent;
+        std::this_thread::sleep_for(milliseconds(520));
+        Host later(board);
+        EXPECT_GE(later.handle, 0) << startsAbsent;
+    }
+}
+
 TEST(SimBoardLink, HandlesQueuesAndMalformedReports)
 {
     SimBoard board(Fast());

@@ -12,6 +12,7 @@
 # VM_APPEND (kernel arguments instead of "quiet"), VM_KEEP=1 (keep the job
 # folder with the guest's console log).
 set -euo pipefail
+export PATH=$PATH:/usr/sbin:/sbin  # depmod, modprobe
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 [ $# -ge 1 ] || { echo "usage: $0 GUEST-SCRIPT [ARGS...]" >&2; exit 2; }
@@ -23,7 +24,9 @@ case $rig/ in "$repo"/*) ;; *) echo "vm.sh: VM_RIG_DIR must lie inside $repo (th
 kdir=$rig/kernel
 if ! ls "$kdir"/boot/vmlinuz-* >/dev/null 2>&1; then
   # The version linux-image-amd64 stands for today; the .deb stays cached.
-  pkg=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')
+  kernel_pkg() { apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}'; }
+  pkg=$(kernel_pkg)
+  [ -n "$pkg" ] || { apt-get update -qq >&2 && pkg=$(kernel_pkg); }
   [ -n "$pkg" ] || { echo "vm.sh: cannot tell which kernel linux-image-amd64 depends on" >&2; exit 1; }
   (cd "$rig" && ls "$pkg"_*.deb >/dev/null 2>&1 || apt-get download "$pkg" 2>&1 | grep -v '^W: Download is performed unsandboxed' >&2 || true)
   deb=$(ls "$rig/$pkg"_*.deb 2>/dev/null | head -n1)
