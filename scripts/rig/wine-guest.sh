@@ -11,8 +11,9 @@ out=$win/rig
 mkdir -p "$out"
 rm -f "$out"/*
 failures=0
-# The program's stderr with its stdout; Wine's own is quiet (WINEDEBUG).
-run() { wine "$@" 2>&1 | stdbuf -oL tr -d '\r'; }
+# The program's stderr with its stdout; Wine's own is quiet (WINEDEBUG). A
+# hanging program fails its check.
+run() { timeout 120 wine "$@" 2>&1 | stdbuf -oL tr -d '\r'; }
 # Each line with the time it arrived.
 stamped() { while IFS= read -r line; do echo "$(date +%s.%N) $line"; done; }
 pass() { echo "PASS: $*"; }
@@ -64,7 +65,7 @@ fi
 step "update on a silent board"
 text=$(run $bin/velkor.exe program examples/demo.enc | stamped); rc=$?
 seconds=$(awk '/Erasing flash block/ {s = $1} /Error -?[0-9]+ erasing/ && s {printf "%.1f", $1 - s; exit}' <<<"$text")
-if [ $rc != 0 ] && [ -n "$seconds" ] && awk -v t="$seconds" 'BEGIN {exit !(t >= 4.5 && t <= 8)}'; then
+if [ $rc != 0 ] && [ -n "$seconds" ] && awk -v t="$seconds" 'BEGIN {exit !(t >= 4 && t <= 8)}'; then
   pass "silent board: erase error ${seconds}s after the erase request"
 else
   fail "silent board: exit $rc, ${seconds:-no erase error} s: $(cut -d' ' -f2- <<<"$text" | tail -3 | tr '\n' '|')"
@@ -82,7 +83,7 @@ fi
 step "update through the window"
 # Its output goes to a file: the desktop process Wine starts with the first
 # window inherits it and outlives the run, and would hold a pipe open.
-wine $bin/drive_update.exe $bin/VelkorUpdate.exe examples/demo.enc "$out/window.bmp" >"$out/window.log" 2>&1
+timeout 300 wine $bin/drive_update.exe $bin/VelkorUpdate.exe examples/demo.enc "$out/window.bmp" >"$out/window.log" 2>&1
 rc=$?
 text=$(tr -d '\r' <"$out/window.log")
 if [ $rc = 0 ] && [ "$(tail -1 <<<"$text")" = OK ]; then
