@@ -129,9 +129,11 @@ int32_t Write(int32_t handle, const uint8_t* report, int32_t length)
     Device* device = Find(handle);
     if (!device || length <= 0)
         return -1;
-    // Input reports still queued belong to an earlier exchange (a reply that
-    // came after its read gave up); the new request must not meet them.
-    HidD_FlushQueue(device->file);
+    // No flush of queued input reports first: Wine does not implement one,
+    // and nothing may depend on it. A handle's queue starts empty; each job
+    // opens its own and stops at a failed read, except a service command
+    // after a failed sequencer step, whose reply code differs and which the
+    // link skips. So a reply that outlives its read never answers a request.
 
     // The driver takes whole reports only: a shorter one is padded with zeros.
     std::vector<uint8_t> buffer(std::max<size_t>(device->outputLength, static_cast<size_t>(length)), 0);

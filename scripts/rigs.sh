@@ -6,3 +6,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/rig/linux-hid.sh build
+bash scripts/rig/wine.sh build build-win

@@ -1,0 +1,108 @@
+#!/bin/bash
+# Inside the rig's VM, as root: the Windows programs, unchanged, on the
+# virtual board through Wine's HID stack (hid.dll over winebus over hidraw).
+#   wine-guest.sh NATIVE-BUILD WINDOWS-BUILD PREFIX
+# One board and one Wine session for everything, since Wine does not see a
+# replugged board until it restarts and a start is slow under emulation.
+# Prints one PASS or FAIL line per check; exits 1 if any failed.
+set -uo pipefail
+native=$1 win=$2 prefix=$3
+out=$win/rig
+mkdir -p "$out"
+rm -f "$out"/*
+failures=0
+# A program's output, stderr with stdout, goes to a file in the guest, never
+# to a pipe: the services Wine starts with the first program that needs them
+# inherit it and stay. A hanging program fails its check.
+run() {
+  local log=/tmp/velkor-run.log
+  timeout -k 5 "${limit:-120}" wine "$@" >$log 2>&1 &
+  local pid=$!
+  tail -n +1 -s 0.1 -f --pid=$pid $log | stdbuf -oL tr -d '\r'
+  wait $pid
+}
+# Each line with the time it arrived.
+stamped() { while IFS= read -r line; do echo "$EPOCHREALTIME $line"; done; }
+pass() { echo "PASS: $*"; }
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+step() { echo "-- $(date +%T) $*"; }
+
+# Wine takes its prefix, and runs the programs, from the read-only view of
+# the host's tree (writes stay in the guest): from the repository's own share
+# it starts far slower, and executables whose sections are not page-aligned
+# load wrong from it.
+mkdir -p /run/host && mount --bind / /run/host
+export WINEPREFIX=/run/host$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
+bin=/tmp/velkor-bin
+mkdir -p $bin
+cp "$win/cli/velkor.exe" "$win/bin/VelkorUpdate.exe" "$win/bin/drive_update.exe" $bin/
+
+modprobe uhid && modprobe hid-generic || { echo "FAIL: no uhid in the guest kernel"; exit 1; }
+Xvfb :9 -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
+export DISPLAY=:9
+for _ in $(seq 100); do [ -e /tmp/.X11-unix/X9 ] && break; sleep 0.1; done
+
+# The first erase is never answered; the updates after it must go through.
+cat >"$out/board.json" <<EOF
+{"silent": [{"command": "0xC2", "occurrence": 1}], "dump": "$out/dump.json"}
+EOF
+"$native/vboard/velkor-virtual-board" "$out/board.json" >"$out/board.log" 2>&1 &
+board=$!
+for _ in $(seq 100); do grep -qs 04D8 /sys/class/hidraw/*/device/uevent && break; sleep 0.1; done
+if ! grep -qs 04D8 /sys/class/hidraw/*/device/uevent; then
+  echo "FAIL: the virtual board did not appear"; cat "$out/board.log"; exit 1
+fi
+# Wine's first start is the slow one. A program that waits on its input then
+# keeps Wine up between the checks.
+step "Wine starts"
+run cmd /c exit >/dev/null
+sleep infinity | wine cmd >/dev/null 2>&1 &
+
+
+step "detect"
+text=$(run $bin/velkor.exe detect); rc=$?
+if [ $rc = 0 ] && grep -qx 'Connected: Ferrit XR, version 3.02b' <<<"$text"; then
+  pass "velkor.exe detect"
+else
+  fail "velkor.exe detect: exit $rc: $text"
+fi
+
+# The silent erase: the read's time-out ends the update with the erase
+# error of a failed read (-1), no sooner and not much later.
+step "update on a silent board"
+text=$(run $bin/velkor.exe program examples/demo.enc | stamped); rc=$?
+seconds=$(awk '/Erasing flash block/ {s = $1} /Error -1 erasing 0x000000/ && s {printf "%.1f", $1 - s; exit}' <<<"$text")
+if [ $rc != 0 ] && [ -n "$seconds" ] && awk -v t="$seconds" 'BEGIN {exit !(t >= 4.5 && t <= 8)}'; then
+  pass "silent board: erase error ${seconds}s after the erase request"
+else
+  fail "silent board: exit $rc, ${seconds:-no erase error} s: $(cut -d' ' -f2- <<<"$text" | tail -3 | tr '\n' '|')"
+fi
+
+step "update"
+text=$(run $bin/velkor.exe program examples/demo.enc); rc=$?
+if [ $rc = 0 ] && grep -qx 'Update complete!' <<<"$text"; then
+  pass "velkor.exe program"
+else
+  fail "velkor.exe program: exit $rc: $(tail -3 <<<"$text" | tr '\n' '|')"
+fi
+
+# The window, on the prefix's virtual desktop, which draws its caption.
+step "update through the window"
+text=$(limit=300 run $bin/drive_update.exe $bin/VelkorUpdate.exe examples/demo.enc "$out/window.bmp"); rc=$?
+echo "$text" >"$out/window.log"
+if [ $rc = 0 ] && [ "$(tail -1 <<<"$text")" = OK ]; then
+  pass "VelkorUpdate.exe: connected, updated through its window, ended"
+else
+  fail "VelkorUpdate.exe: $(grep -v '^status' <<<"$text" | tail -2 | tr '\n' '|')"
+fi
+
+# Wine holds the board's node open: it goes first, then the board writes its
+# dump. Three updates reached the board (the silent one ended after the
+# code blocks); the data is the last one's.
+step "dump"
+wineserver -k; wineserver -w
+kill -TERM $board; wait $board
+if r=$("$native/tools/dump_check" "$out/dump.json" examples/demo.enc 3); then pass "$r"; else fail "$r"; fi
+
+kill %1 2>/dev/null
+[ $failures = 0 ]
