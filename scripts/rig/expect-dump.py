@@ -2,9 +2,12 @@
 """Checks a board dump against a firmware file, from the file's own bytes:
 data blocks erased (at 4096-byte boundaries) and AND-programmed, code
 blocks in order, each padded to 72 bytes.
-  expect-dump.py FILE.enc DUMP.json [--reruns]
+  expect-dump.py FILE.enc DUMP.json [--reruns | --updates N]
 --reruns: earlier, broken-off runs may have left code blocks before the
-last run's; those must be the first blocks of the file, in order."""
+last run's; those must be the first blocks of the file, in order.
+--updates N: N updates with the file reached the loader, so the code log
+holds the file's blocks N times over; the flash shows the last.
+Either way the board must end in its application with no handle open."""
 import json
 import sys
 
@@ -39,10 +42,18 @@ def main():
         keys = sorted(set(data) | set(dump.get("data", {})))
         bad = [k for k in keys if dump.get("data", {}).get(k) != data.get(k)]
         problems.append(f"data blocks differ: {', '.join(bad[:8])}")
+    args = sys.argv[3:]
     got = dump.get("code", [])
-    earlier = got[:len(got) - len(code)] if "--reruns" in sys.argv[3:] else []
-    if got[len(earlier):] != code or earlier != code[:len(earlier)]:
+    if "--reruns" in args:
+        earlier = got[:len(got) - len(code)]
+        same = got[len(earlier):] == code and earlier == code[:len(earlier)]
+    else:
+        updates = int(args[args.index("--updates") + 1]) if "--updates" in args else 1
+        same = got == code * updates
+    if not same:
         problems.append(f"code blocks differ: {len(got)} in the dump, {len(code)} in the file")
+    if dump.get("mode") != "application":
+        problems.append(f"mode {dump.get('mode')}, not application")
     if dump.get("open_handles") != 0:
         problems.append(f"open_handles {dump.get('open_handles')}")
     for p in problems:

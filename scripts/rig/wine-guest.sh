@@ -102,7 +102,11 @@ fi
 step "dump"
 wineserver -k; wineserver -w
 kill -TERM $board; wait $board
-if r=$("$native/tools/dump_check" "$out/dump.json" examples/demo.enc 3); then pass "$r"; else fail "$r"; fi
+if r=$(python3 scripts/rig/expect-dump.py examples/demo.enc "$out/dump.json" --updates 3 2>&1); then
+  pass "dump: flash, code and mode as the file puts them"
+else
+  fail "$r"
+fi
 
 kill %1 2>/dev/null
 [ $failures = 0 ]

@@ -10,7 +10,7 @@ native=$(realpath "${1:-build}")
 win=$(realpath "${2:-build-win}")
 prefix=$win/wineprefix-rig
 
-cmake --build "$native" --target velkor-virtual-board dump_check
+cmake --build "$native" --target velkor-virtual-board
 cmake --build "$win" --target velkor VelkorUpdate drive_update
 
 # The prefix is made here, once, where Wine starts quickly; the guest uses it
