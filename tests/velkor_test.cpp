@@ -175,7 +175,6 @@ TEST(Velkor, Table)
     const Case cases[] = {
         // detect: the status line and the exit by board state
         {{"--sim", "demo", "detect"}, "", "Connected: Ferrit XR, version 3.02b\n", "", 0},
-        {{"detect", "--sim", scenario({{"type", 4}, {"version", "1.07"}})}, "", "Connected: Vantor 5, version 1.07\n", "", 0},
         {{"--sim", scenario({{"identifies", false}}), "detect"}, "", "Connected: unidentified device\n", "", 1},
         {{"--sim", absent, "detect"}, "", "No board detected\n", "", 3},
         {{"--sim", "demo", "--verbose", "detect"}, "", "Connected: Ferrit XR", "write 00 00 00 00 00 00 00 00 00\nread  00 00 43 00 00 03 02 62 00\n", 0},
@@ -184,12 +183,7 @@ TEST(Velkor, Table)
         // program: success, and every failure on one stderr line
         {{"--sim", scenario({{"dump", dump}}), "program", file}, "", "Done.\nUpdate complete!\nWait...\n", "", 0},
         {{"--sim", "demo", "program", kDemo}, "", "Update complete!\nWait...\n", "", 0},
-        {{"--sim", scenario({{"status", {{"0xC2", 5}}}}), "program", file}, "", "Wait...\n", "Error 5 erasing 0x000000\n", 1},
-        {{"--sim", scenario({{"link_fail", {{"0x10", "read"}}}}), "program", file}, "", "Wait...\n", "Error 2 uploading data\n", 1},
-        {{"--sim", scenario({{"unplug_after", 9}}), "program", file}, "", "Wait...\n", "*", 1},
         {{"--sim", absent, "program", file}, "", "Wait...\n", "Could not connect to device\n", 3},
-        {{"--sim", "demo", "program", dir.Path("missing.enc")}, "", "Wait...\n", "Could not open firmware file\n", 1},
-        {{"--sim", "demo", "program", ""}, "", "Wait...\n", "Firmware file not selected\n", 1},
         {{"--sim", "demo", "program", badFile}, "", "Wait...\n", "CRC error in block 5\n", 1},
         {{"--sim", "demo", "program", std::string(259, 'x')}, "", "", "*", 2},
         // inspect: the listing, and the record the update would stop at
@@ -202,27 +196,19 @@ TEST(Velkor, Table)
         {{"--sim", scenario({{"shot_counter", 2147483647}}), "shots", "--password-stdin"}, kPw, "2147483647\n", "", 0},
         {{"--sim", "demo", "shots", "--password-stdin"}, "zephyr\r\n", "1000\n", "", 0},
         {{"--sim", "demo", "shots", "--password-stdin"}, "Zephyr\n", "", "Password incorrect\n", 1},
-        {{"--sim", "demo", "shots", "--password-stdin"}, "zephyrzephyr\n", "", "Password incorrect\n", 1},
         {{"--sim", scenario({{"dump", setDump}}), "shots", "--set", "4294967295", "--password-stdin"}, kPw, "",
          "Error -1 getting shot count\n", 1},
         {{"--sim", "demo", "shots", "--set", "2147483647", "--password-stdin"}, kPw, "New shot counter set\n", "", 0},
         {{"--sim", "demo", "pressure", "--password-stdin"}, kPw, "1D = 010203  1B = 0A0B0C\n2D = 102030  2B = A0B0C0\n", "", 0},
         {{"--sim", scenario({{"loader", true}, {"status", {{"0xC0", 5}}}}), "shots", "--password-stdin"}, kPw,
          "Booting firmware...\n1000\n", "Error -5 starting data upload\n", 1},
-        {{"--sim", scenario({{"loader", true}, {"status", {{"0xC0", 5}}}}), "pressure", "--password-stdin"}, kPw,
-         "1D = 010203", "Error -5 starting data upload\n", 1},
-        {{"--sim", absent, "pressure", "--password-stdin"}, kPw, "", "Could not connect to device\n", 3},
         {{"--sim", "demo", "shots"}, "", "", "*", 2},  // no terminal to ask on
         // usage mistakes: one line and status 2
         {{}, "", "", "*", 2},
         {{"frobnicate"}, "", "", "velkor: unknown command \"frobnicate\" (see velkor --help)\n", 2},
         {{"detect", "--bogus"}, "", "", "*", 2},
-        {{"program", kDemo, kDemo}, "", "", "*", 2},
-        {{"--wait", "soon", "detect"}, "", "", "*", 2},
-        {{"--sim", dir.Path("missing.json"), "detect"}, "", "", "*", 2},
         {{"--sim", dir.Write("typo.json", R"({"presnet": false})"), "detect"}, "", "", "*", 2},
         {{"--sim", "demo", "shots", "--set", "4294967296", "--password-stdin"}, kPw, "", "*", 2},
-        {{"--sim", "demo", "shots", "--set", "12x", "--password-stdin"}, kPw, "", "*", 2},
         {{"--version"}, "", "velkor " VELKOR_VERSION_TEXT "\n", "", 0},
         {{"--help"}, "", "velkor shots --set", "", 0},
     };
