@@ -178,6 +178,9 @@ TEST(Velkor, Table)
         {{"--sim", "demo", "pressure", "--password-stdin"}, kPw, "1D = 010203  1B = 0A0B0C\n2D = 102030  2B = A0B0C0\n", "", 0},
         {{"--sim", scenario({{"loader", true}, {"status", {{"0xC0", 5}}}}), "shots", "--password-stdin"}, kPw,
          "Booting firmware...\n1000\n", "Error -5 starting data upload\n", 1},
+        // an error, then the readout's box: still a failure
+        {{"--sim", scenario({{"loader", true}, {"status", {{"0xC0", 5}}}}), "pressure", "--password-stdin"}, kPw,
+         "1D = 010203", "Error -5 starting data upload\n", 1},
         {{"--sim", "demo", "shots"}, "", "", "*", 2},  // no terminal to ask on
         // usage mistakes: one line and status 2
         {{}, "", "", "*", 2},
