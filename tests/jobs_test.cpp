@@ -105,6 +105,7 @@ TEST_F(Jobs, Update)
         {"no file named", Board(), FirmwareBuilder(), "box: Error/16: Firmware file not selected", "", "<empty>"},
         {"missing file", Board(), FirmwareBuilder(), "box: Error/16: Could not open firmware file", "",
          (tmp / "velkor-missing.enc").string()},
+        {"directory", Board(), FirmwareBuilder(), "box: Error/16: Could not open firmware file", "", tmp.string()},
         {"read error", Board(), FirmwareBuilder(), "... | box: Error/16: Could not read firmware file", "",
          "/proc/self/mem"},
         {"no board", []{ SimConfig c; c.present = false; return c; }(), FirmwareBuilder().Code({1}),

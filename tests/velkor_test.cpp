@@ -172,6 +172,7 @@ TEST(Velkor, Table)
         {{"--sim", scenario({{"shot_counter", 2147483647}}), "shots", "--password-stdin"}, kPw, "2147483647\n", "", 0},
         {{"--sim", "demo", "shots", "--password-stdin"}, "zephyr\r\n", "1000\n", "", 0},
         {{"--sim", "demo", "shots", "--password-stdin"}, "Zephyr\n", "", "Password incorrect\n", 1},
+        {{"--sim", "demo", "shots", "--password-stdin"}, "zephyrzephyr\n", "", "Password incorrect\n", 1},
         {{"--sim", scenario({{"dump", setDump}}), "shots", "--set", "4294967295", "--password-stdin"}, kPw, "",
          "Error -1 getting shot count\n", 1},
         {{"--sim", "demo", "shots", "--set", "2147483647", "--password-stdin"}, kPw, "New shot counter set\n", "", 0},
@@ -188,6 +189,7 @@ TEST(Velkor, Table)
         {{"detect", "--bogus"}, "", "", "*", 2},
         {{"--sim", dir.Write("typo.json", R"({"presnet": false})"), "detect"}, "", "", "*", 2},
         {{"--sim", "demo", "shots", "--set", "4294967296", "--password-stdin"}, kPw, "", "*", 2},
+        {{"--sim", "demo", "shots", "--set", "12x", "--password-stdin"}, kPw, "", "*", 2},
         {{"--version"}, "", "velkor " VELKOR_VERSION_TEXT "\n", "", 0},
         {{"--help"}, "", "velkor shots --set", "", 0},
     };
