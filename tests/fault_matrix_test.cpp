@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <map>
 #include <tuple>
 
 #include "link/commands.h"
@@ -44,16 +43,14 @@ const Job kPressure = {SVC_PRESSURE_VALUES, 0, "result: 1029 144 0",
 // a long exchange (the status, 1 write failed, 2 read failed), or nothing.
 enum class Reports { kStatus, kValue, kLong, kIdentity };
 
-// The jobs run at the command's first and at a later occurrence; the last
-// one meets the fault.
+// The first job meets the fault at the command's first occurrence; run
+// in turn, the jobs meet it at the later one.
 struct Command {
     const char* name;
     int key;
     Reports reports;
     const char* message;  // "%d" takes the fault's number (and the erase's block)
-    std::vector<const Job*> firstJobs;
-    int first;
-    std::vector<const Job*> laterJobs;
+    std::vector<const Job*> jobs;
     int later;
 };
 
@@ -62,26 +59,23 @@ struct Command {
 // complete, boot, start upload, erase, upload, erase, upload; enter loader,
 // init, code; complete, boot, start upload.
 const Command kCommands[] = {
-    {"Identify", kCmdIdentify, Reports::kIdentity, "Could not query version information", {&kUpdate}, 1, {&kUpdate, &kUpdate}, 2},
-    {"EnterLoader", kCmdEnterLoader, Reports::kStatus, "Error %d communicating with marker", {&kUpdate}, 1, {&kUpdate}, 2},
-    {"InitProgramming", kCmdInitProgramming, Reports::kStatus, "Error %d initialising programming process", {&kUpdate}, 1, {&kUpdate}, 2},
-    {"CompleteProgramming", kCmdCompleteProgramming, Reports::kStatus, "Error %d completing programming process", {&kUpdate}, 1, {&kUpdate}, 2},
-    {"BootFirmware", kCmdBootFirmware, Reports::kStatus, "Error %d communicating with marker", {&kUpdate}, 1, {&kUpdate}, 2},
-    {"StartDataUpload", kCmdStartDataUpload, Reports::kValue, "Error %d starting data upload", {&kUpdate}, 1, {&kUpdate}, 2},
-    {"EraseBlock", kCmdEraseBlock, Reports::kStatus, "Error %d erasing 0x00%d000", {&kUpdate}, 1, {&kUpdate}, 2},
-    {"UploadData", kSimKeyUploadData, Reports::kLong, "Error %d uploading data", {&kUpdate}, 1, {&kUpdate}, 2},
-    {"CodeBlock", kSimKeyCodeBlock, Reports::kLong, "Error %d programming code", {&kUpdate}, 1, {&kUpdate}, 3},
-    {"AccessShotCounter", kCmdAccessShotCounter, Reports::kValue, "Error %d getting shot count", {&kGetShots}, 1, {&kGetShots, &kSetShots}, 2},
-    {"ReadPressure", kCmdReadPressure, Reports::kValue, "Not available with this build", {&kPressure}, 1, {&kPressure}, 2},
+    {"Identify", kCmdIdentify, Reports::kIdentity, "Could not query version information", {&kUpdate, &kUpdate}, 2},
+    {"EnterLoader", kCmdEnterLoader, Reports::kStatus, "Error %d communicating with marker", {&kUpdate}, 2},
+    {"InitProgramming", kCmdInitProgramming, Reports::kStatus, "Error %d initialising programming process", {&kUpdate}, 2},
+    {"CompleteProgramming", kCmdCompleteProgramming, Reports::kStatus, "Error %d completing programming process", {&kUpdate}, 2},
+    {"BootFirmware", kCmdBootFirmware, Reports::kStatus, "Error %d communicating with marker", {&kUpdate}, 2},
+    {"StartDataUpload", kCmdStartDataUpload, Reports::kValue, "Error %d starting data upload", {&kUpdate}, 2},
+    {"EraseBlock", kCmdEraseBlock, Reports::kStatus, "Error %d erasing 0x00%d000", {&kUpdate}, 2},
+    {"UploadData", kSimKeyUploadData, Reports::kLong, "Error %d uploading data", {&kUpdate}, 2},
+    {"CodeBlock", kSimKeyCodeBlock, Reports::kLong, "Error %d programming code", {&kUpdate}, 3},
+    {"AccessShotCounter", kCmdAccessShotCounter, Reports::kValue, "Error %d getting shot count", {&kGetShots, &kSetShots}, 2},
+    {"ReadPressure", kCmdReadPressure, Reports::kValue, "Not available with this build", {&kPressure}, 2},
 };
 
-// Faults the sim injects itself, plus pulling the cable just before the
-// command's request or just after it, before the reply.
-enum class Inject { kSim, kUnplugBeforeRequest, kUnplugBeforeReply };
-
+// Pulling the cable fails the same write or read: the random-file property
+// covers it at every report.
 struct Fault {
     const char* name;
-    Inject inject;
     SimFaultKind kind;
     int value;
     bool succeeds;
@@ -90,13 +84,11 @@ struct Fault {
 };
 
 const Fault kFaults[] = {
-    {"ErrorStatus", Inject::kSim, SimFaultKind::kStatus, 5, false, 5, -5, 5, false},
-    {"FailedWrite", Inject::kSim, SimFaultKind::kWriteFail, 0, false, -1, -1, 1, false},
-    {"FailedRead", Inject::kSim, SimFaultKind::kReadFail, 0, false, -1, -1, 2, false},
-    {"Silence", Inject::kSim, SimFaultKind::kSilent, 0, false, -1, -1, 2, true},
-    {"OtherRepliesFirst", Inject::kSim, SimFaultKind::kNoise, 3, true, 0, 0, 0, false},
-    {"UnplugBeforeRequest", Inject::kUnplugBeforeRequest, SimFaultKind::kStatus, 0, false, -1, -1, 1, false},
-    {"UnplugBeforeReply", Inject::kUnplugBeforeReply, SimFaultKind::kStatus, 0, false, -1, -1, 2, false},
+    {"ErrorStatus", SimFaultKind::kStatus, 5, false, 5, -5, 5, false},
+    {"FailedWrite", SimFaultKind::kWriteFail, 0, false, -1, -1, 1, false},
+    {"FailedRead", SimFaultKind::kReadFail, 0, false, -1, -1, 2, false},
+    {"Silence", SimFaultKind::kSilent, 0, false, -1, -1, 2, true},
+    {"OtherRepliesFirst", SimFaultKind::kNoise, 3, true, 0, 0, 0, false},
 };
 
 FirmwareBuilder UpdateFile()
@@ -106,37 +98,11 @@ FirmwareBuilder UpdateFile()
         .Code({0x33, 0x34});
 }
 
-// Between the HID seam and the sim backend: counts the requests per fault
-// key the way the board does, pulls the cable at the chosen one, and times
-// the reads.
+// Times the reads between the HID seam and the sim backend.
 struct Watch {
-    SimBoard* board = nullptr;
-    Inject unplug = Inject::kSim;
-    int key = -1, occurrence = 0, timedOutReads = 0;
-    std::map<int, int> seen;
+    int timedOutReads = 0;
     Clock::duration longestRead{};
-
-    void Request(const uint8_t* report, bool isShort, bool beforeSending)
-    {
-        if (unplug == Inject::kSim)
-            return;
-        const int k = isShort ? report[1] : (board->InLoader() ? kSimKeyCodeBlock : kSimKeyUploadData);
-        if (beforeSending)
-            ++seen[k];
-        if (k == key && seen[k] == occurrence && beforeSending == (unplug == Inject::kUnplugBeforeRequest))
-            board->SetPresent(false);
-    }
 } watch;
-
-int32_t WatchedWrite(int32_t handle, const uint8_t* report, int32_t length, bool isShort)
-{
-    watch.Request(report, isShort, true);
-    const int32_t r = isShort ? kSimHidBackend.writeShort(handle, report, length)
-                              : kSimHidBackend.writeLong(handle, report, length);
-    if (r >= 0)
-        watch.Request(report, isShort, false);
-    return r;
-}
 
 int32_t WatchedRead(int32_t handle, uint8_t* buf, int32_t length)
 {
@@ -150,9 +116,9 @@ int32_t WatchedRead(int32_t handle, uint8_t* buf, int32_t length)
 
 const HidBackend kWatchedBackend = {
     [](uint16_t v, uint16_t p, int32_t r) { return kSimHidBackend.open(v, p, r); },
-    [](int32_t h, const uint8_t* r, int32_t n) { return WatchedWrite(h, r, n, true); },
+    [](int32_t h, const uint8_t* r, int32_t n) { return kSimHidBackend.writeShort(h, r, n); },
     WatchedRead,
-    [](int32_t h, const uint8_t* r, int32_t n) { return WatchedWrite(h, r, n, false); },
+    [](int32_t h, const uint8_t* r, int32_t n) { return kSimHidBackend.writeLong(h, r, n); },
     [](int32_t h) { return kSimHidBackend.close(h); },
 };
 
@@ -165,7 +131,6 @@ protected:
         SimFixture::SetUp();
         board->SetReadTimeoutMs(kReadTimeoutMs);
         watch = Watch();
-        watch.board = board.get();
         SetHidBackend(&kWatchedBackend);
     }
 
@@ -192,17 +157,11 @@ TEST_P(FaultMatrix, ReportsTheFaultAndRecovers)
     const Command& command = kCommands[std::get<0>(GetParam())];
     const Fault& fault = kFaults[std::get<1>(GetParam())];
     const bool later = std::get<2>(GetParam());
-    const std::vector<const Job*>& jobs = later ? command.laterJobs : command.firstJobs;
-    const int occurrence = later ? command.later : command.first;
+    const std::vector<const Job*> jobs = later ? command.jobs : std::vector<const Job*>{command.jobs[0]};
+    const int occurrence = later ? command.later : 1;
     const FirmwareBuilder fw = UpdateFile();
     const TempFile file(fw.bytes());
-    if (fault.inject == Inject::kSim) {
-        board->AddFault({fault.kind, command.key, occurrence, fault.value});
-    } else {
-        watch.unplug = fault.inject;
-        watch.key = command.key;
-        watch.occurrence = occurrence;
-    }
+    board->AddFault({fault.kind, command.key, occurrence, fault.value});
     for (size_t i = 0; i + 1 < jobs.size(); ++i)
         EXPECT_EQ(Run(*jobs[i], file).calls.back(), jobs[i]->result) << "job " << i << " is before the fault";
 
@@ -215,8 +174,7 @@ TEST_P(FaultMatrix, ReportsTheFaultAndRecovers)
 
     // Identify carries the board's type where others carry a status, so a
     // "status" there is only an odd identity, not a failure.
-    const bool succeeds = fault.succeeds || (command.reports == Reports::kIdentity && fault.inject == Inject::kSim &&
-                                             fault.kind == SimFaultKind::kStatus);
+    const bool succeeds = fault.succeeds || (command.reports == Reports::kIdentity && fault.kind == SimFaultKind::kStatus);
     const int number = command.reports == Reports::kStatus  ? fault.statusResult
                        : command.reports == Reports::kValue ? fault.valueResult
                        : command.reports == Reports::kLong  ? fault.longResult
@@ -236,10 +194,8 @@ TEST_P(FaultMatrix, ReportsTheFaultAndRecovers)
     EXPECT_LE(watch.longestRead, milliseconds(kReadTimeoutMs + kMarginMs));
     EXPECT_LE(took.count(), (fault.timesOut ? kReadTimeoutMs : 0) + kMarginMs);
 
-    // Fault gone, cable back in: the board takes a whole update.
+    // Fault gone: the board takes a whole update.
     board->ClearFaults();
-    watch.unplug = Inject::kSim;
-    board->SetPresent(true);
     EXPECT_EQ(Run(kUpdate, file).Boxes(), Lines{kUpdate.box});
     const auto code = board->CodeLog();
     ASSERT_GE(code.size(), 3u);
