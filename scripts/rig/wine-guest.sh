@@ -86,9 +86,23 @@ else
   fail "velkor.exe program: exit $rc: $(tail -3 <<<"$text" | tr '\n' '|')"
 fi
 
-# The window, on the prefix's virtual desktop, which draws its caption.
+# The window, on the prefix's virtual desktop, which draws its caption. The
+# driver holds the "Done" box up until the screenshot exists.
 step "update through the window"
-text=$(limit=300 run $bin/drive_update.exe $bin/VelkorUpdate.exe examples/demo.enc "$out/window.bmp"); rc=$?
+shoot() {
+  for _ in $(seq 3000); do
+    if grep -qs '^box "Done"' /tmp/velkor-run.log; then
+      sleep 0.5  # painted
+      import -window root "$out/shot.png" && mv "$out/shot.png" "$out/window.png"
+      return
+    fi
+    sleep 0.1
+  done
+}
+rm -f /tmp/velkor-run.log
+shoot & shooter=$!
+text=$(limit=300 run $bin/drive_update.exe $bin/VelkorUpdate.exe examples/demo.enc "$out/window.png"); rc=$?
+kill $shooter 2>/dev/null
 echo "$text" >"$out/window.log"
 if [ $rc = 0 ] && [ "$(tail -1 <<<"$text")" = OK ]; then
   pass "VelkorUpdate.exe: connected, updated through its window, ended"

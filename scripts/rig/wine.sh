@@ -31,7 +31,4 @@ fi
 
 rc=0
 VM_TIMEOUT=${VM_TIMEOUT:-420} bash scripts/rig/vm.sh scripts/rig/wine-guest.sh "$native" "$win" "$prefix" || rc=$?
-if [ -f "$win/rig/window.bmp" ]; then
-  convert "$win/rig/window.bmp" "$win/rig/window.png" && rm "$win/rig/window.bmp"
-fi
 exit $rc

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "link/hid.h"
+#include "remote_window.h"
 #include "resources/resource.h"
 
 namespace {
@@ -18,30 +19,20 @@ HWND Launch(const char* exe, PROCESS_INFORMATION& process)
 {
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, sizeof self);
-    std::string command = "\"" + std::filesystem::path(self).replace_filename(exe).string() + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!StartProgram(std::filesystem::path(self).replace_filename(exe).string(), process))
         return nullptr;
-    for (int i = 0; i < 200; ++i, Sleep(50))
-        for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", "Velkor Update Utility")) != nullptr;) {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(w, &pid);
-            if (pid == process.dwProcessId && IsWindowVisible(w))
-                return w;
-        }
-    return nullptr;
+    HWND window = nullptr;
+    for (int i = 0; i < 200 && !(window = FindDialog(process.dwProcessId, "Velkor Update Utility")); ++i)
+        Sleep(50);
+    return window;
 }
 
 // Another process's control text, once it reads want (or after 10 s).
-std::string WaitText(HWND window, int id, const std::string& want)
+std::string WaitText(HWND control, const std::string& want)
 {
-    char text[256] = "";
-    for (int i = 0; i < 200 && want != text; ++i, Sleep(50)) {
-        DWORD_PTR result = 0;
-        SendMessageTimeoutA(GetDlgItem(window, id), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
-                            SMTO_ABORTIFHUNG, 2000, &result);
-    }
+    std::string text;
+    for (int i = 0; i < 200 && (text = RemoteText(control)) != want; ++i)
+        Sleep(50);
     return text;
 }
 
@@ -69,7 +60,7 @@ TEST(Program, EveryWayOutEndsItWithZero)
         SCOPED_TRACE(std::string(way.exe) + " " + std::to_string(way.message));
         PROCESS_INFORMATION process = {};
         HWND window = Launch(way.exe, process);
-        EXPECT_EQ(WaitText(window, IDC_STATUS, way.status), way.status);
+        EXPECT_EQ(WaitText(GetDlgItem(window, IDC_STATUS), way.status), way.status);
         // Escape as typed in the edit, which has the focus.
         const bool key = way.message == WM_KEYDOWN;
         PostMessageA(key ? GetDlgItem(window, IDC_FIRMWARE_FILE) : window, way.message, way.wparam, key);
