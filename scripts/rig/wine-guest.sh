@@ -93,7 +93,7 @@ shoot() {
   for _ in $(seq 3000); do
     if grep -qs '^box "Done"' /tmp/velkor-run.log; then
       sleep 0.5  # painted
-      import -window root "$out/shot.png" && mv "$out/shot.png" "$out/window.png"
+      import -window root -crop 800x600+0+0 +repage "$out/shot.png" && mv "$out/shot.png" "$out/window.png"
       return
     fi
     sleep 0.1
