@@ -102,17 +102,6 @@ protected:
         ASSERT_EQ(WaitHint("Ready"), "Ready");
     }
 
-    bool Ended() { return PumpUntil([] { return !UpdateRunning; }, 20000); }
-
-    void ExpectRestored()
-    {
-        EXPECT_EQ(Text(IDC_STATUS), "Wait...");
-        EXPECT_EQ(SendDlgItemMessageA(main, IDC_PROGRESS, PBM_GETPOS, 0, 0), 0);
-        WaitHint("Ready");
-        EXPECT_EQ(Shown(), "Ready | Program | edit ... program");
-        EXPECT_EQ(board->OpenHandles(), 0);
-    }
-
     std::unique_ptr<TempFile> file;
 };
 
@@ -169,7 +158,7 @@ TEST_F(Update, EndsWithTheWorkersWordAndTheWindowRestored)
         };
         Click(IDC_PROGRAM);
         EXPECT_EQ(Shown(), "Updating, do not disconnect! | Updating... |");
-        ASSERT_TRUE(Ended());
+        ASSERT_TRUE(PumpUntil([] { return !UpdateRunning; }, 20000));
         onStatus = nullptr;
         EXPECT_EQ(text, row.text);
         EXPECT_EQ(afterPress, row.end == kAborted ? "Aborting, please wait... | Updating... |" : "");
@@ -177,7 +166,11 @@ TEST_F(Update, EndsWithTheWorkersWordAndTheWindowRestored)
         EXPECT_EQ(SendDlgItemMessageA(main, IDC_PROGRESS, PBM_GETRANGE, FALSE, 0), size);
         EXPECT_EQ(board->CodeLog().size(), row.codeBlocks);
         EXPECT_EQ(board->FlashByte(0x2000), row.lastRecordByte);
-        ExpectRestored();
+        EXPECT_EQ(Text(IDC_STATUS), "Wait...");
+        EXPECT_EQ(SendDlgItemMessageA(main, IDC_PROGRESS, PBM_GETPOS, 0, 0), 0);
+        WaitHint("Ready");
+        EXPECT_EQ(Shown(), "Ready | Program | edit ... program");
+        EXPECT_EQ(board->OpenHandles(), 0);
     }
 }
 
