@@ -111,12 +111,6 @@ std::string Describe(const Result& r)
     return "exit " + std::to_string(r.status) + "\n--- stdout\n" + r.out + "--- stderr\n" + r.err;
 }
 
-json ReadDump(const std::string& path)
-{
-    std::ifstream in(path);
-    return in ? json::parse(in, nullptr, false) : json();
-}
-
 struct Case {
     Args args;
     std::string input;
@@ -209,13 +203,13 @@ TEST(Velkor, Table)
     }
     // Which bytes the job sends is the jobs' tables' business; here, that the
     // process got through the whole file and closed the board.
-    const json board = ReadDump(dump);
+    const json board = json::parse(std::ifstream(dump), nullptr, false);
     ASSERT_TRUE(board.is_object());
     EXPECT_EQ(board["data"].size(), fw.flash.size());
     EXPECT_EQ(board["code"].size(), fw.code.size());
     EXPECT_EQ(board["mode"], "application");
     EXPECT_EQ(board["open_handles"], 0);
-    EXPECT_EQ(ReadDump(setDump)["shot_counter"], 4294967295u);
+    EXPECT_EQ(json::parse(std::ifstream(setDump), nullptr, false)["shot_counter"], 4294967295u);
 }
 
 // A file of data blocks only: the transfer starts without mode switches.
@@ -247,7 +241,7 @@ TEST(Velkor, CtrlCAndTerminals)
     EXPECT_EQ(r[0].status, 1) << Describe(r[0]);
     EXPECT_EQ(r[0].err, "Stopping after the current record (Ctrl+C again to quit at once)\nAborted\n");
     EXPECT_EQ(Count(r[0].out, "Done."), 0u);
-    const json board = ReadDump(dump);
+    const json board = json::parse(std::ifstream(dump), nullptr, false);
     EXPECT_EQ(board["open_handles"], 0);
     EXPECT_LT(board["data"].size(), 4u);
     EXPECT_EQ(r[1].status, 130) << Describe(r[1]);
