@@ -149,7 +149,6 @@ TEST(Velkor, Table)
         {{"--sim", absent, "detect"}, "", "No board detected\n", "", 3},
         {{"--sim", "demo", "--verbose", "detect"}, "", "Connected: Ferrit XR", "write 00 00 00 00 00 00 00 00 00\nread  00 00 43 00 00 03 02 62 00\n", 0},
         {{"--sim", absent, "--wait", "1", "program", file}, "", "", "No board detected within 1 s\n", 3},
-        {{"--sim", "demo", "--wait", "5", "detect"}, "", "Connected: Ferrit XR", "", 0},
         // program: success, and every failure on one stderr line
         {{"--sim", scenario({{"dump", dump}}), "program", file}, "", "Done.\nUpdate complete!\nWait...\n", "", 0},
         {{"--sim", "demo", "program", kDemo}, "", "Update complete!\nWait...\n", "", 0},
@@ -171,8 +170,6 @@ TEST(Velkor, Table)
          "Error -1 getting shot count\n", 1},
         {{"--sim", "demo", "shots", "--set", "2147483647", "--password-stdin"}, kPw, "New shot counter set\n", "", 0},
         {{"--sim", "demo", "pressure", "--password-stdin"}, kPw, "1D = 010203  1B = 0A0B0C\n2D = 102030  2B = A0B0C0\n", "", 0},
-        {{"--sim", scenario({{"loader", true}, {"status", {{"0xC0", 5}}}}), "shots", "--password-stdin"}, kPw,
-         "Booting firmware...\n1000\n", "Error -5 starting data upload\n", 1},
         // an error, then the readout's box: still a failure
         {{"--sim", scenario({{"loader", true}, {"status", {{"0xC0", 5}}}}), "pressure", "--password-stdin"}, kPw,
          "1D = 010203", "Error -5 starting data upload\n", 1},
@@ -240,7 +237,6 @@ TEST(Velkor, CtrlCAndTerminals)
     });
     EXPECT_EQ(r[0].status, 1) << Describe(r[0]);
     EXPECT_EQ(r[0].err, "Stopping after the current record (Ctrl+C again to quit at once)\nAborted\n");
-    EXPECT_EQ(Count(r[0].out, "Done."), 0u);
     const json board = json::parse(std::ifstream(dump), nullptr, false);
     EXPECT_EQ(board["open_handles"], 0);
     EXPECT_LT(board["data"].size(), 4u);
