@@ -273,11 +273,7 @@ TEST(Velkor, ProgressLineText)
 TEST(MakeFirmware, DescriptionsInFilesOut)
 {
     TempDir dir;
-    std::string data, longCode;
-    for (int i = 0; i < 130; ++i)
-        data += "ab";
-    for (int i = 0; i < 73; ++i)
-        longCode += "00";
+    const std::string data(260, 'a'), longCode(146, '0');  // 130 and 73 bytes
     const std::string out = dir.Path("out.enc");
     const Result made = RunOne(kTool, {dir.Write("in.fw", "# comment\ncode 0102 03  # note\ndata 0x0fc0 " +
                                                                          data + "\nfill 8192 100 ramp\nfill 0x3000 3 0x5A\n"),
