@@ -80,16 +80,16 @@ struct Fault {
     SimFaultKind kind;
     int value;
     bool succeeds;
-    int statusResult, valueResult, longResult;  // by Reports
+    int results[3];  // by Reports but kIdentity
     bool timesOut;
 };
 
 const Fault kFaults[] = {
-    {"ErrorStatus", SimFaultKind::kStatus, 5, false, 5, -5, 5, false},
-    {"FailedWrite", SimFaultKind::kWriteFail, 0, false, -1, -1, 1, false},
-    {"FailedRead", SimFaultKind::kReadFail, 0, false, -1, -1, 2, false},
-    {"Silence", SimFaultKind::kSilent, 0, false, -1, -1, 2, true},
-    {"OtherRepliesFirst", SimFaultKind::kNoise, 3, true, 0, 0, 0, false},
+    {"ErrorStatus", SimFaultKind::kStatus, 5, false, {5, -5, 5}, false},
+    {"FailedWrite", SimFaultKind::kWriteFail, 0, false, {-1, -1, 1}, false},
+    {"FailedRead", SimFaultKind::kReadFail, 0, false, {-1, -1, 2}, false},
+    {"Silence", SimFaultKind::kSilent, 0, false, {-1, -1, 2}, true},
+    {"OtherRepliesFirst", SimFaultKind::kNoise, 3, true, {0, 0, 0}, false},
 };
 
 FirmwareBuilder UpdateFile()
@@ -149,10 +149,7 @@ TEST_P(FaultMatrix, ReportsTheFaultAndRecovers)
     // Identify carries the board's type where others carry a status, so a
     // "status" there is only an odd identity, not a failure.
     const bool succeeds = fault.succeeds || (command.reports == Reports::kIdentity && fault.kind == SimFaultKind::kStatus);
-    const int number = command.reports == Reports::kStatus  ? fault.statusResult
-                       : command.reports == Reports::kValue ? fault.valueResult
-                       : command.reports == Reports::kLong  ? fault.longResult
-                                                            : 0;
+    const int number = command.reports == Reports::kIdentity ? 0 : fault.results[static_cast<int>(command.reports)];
     if (succeeds) {
         EXPECT_EQ(w.Boxes(), job.box ? Lines{job.box} : Lines{});
         EXPECT_EQ(w.calls.back(), job.result);
