@@ -94,8 +94,7 @@ const Fault kFaults[] = {
 
 FirmwareBuilder UpdateFile()
 {
-    FirmwareBuilder fw;
-    return fw.Code(Pattern(72, 1)).Code(Pattern(40, 0x22)).Data(0x1000, Pattern(64, 0x40)).Data(0x2000, Pattern(8))
+    return FirmwareBuilder().Code(Pattern(72, 1)).Code(Pattern(40, 0x22)).Data(0x1000, Pattern(64, 0x40)).Data(0x2000, Pattern(8))
         .Code({0x33, 0x34});
 }
 
@@ -103,12 +102,6 @@ using Case = std::tuple<size_t, size_t, bool>;  // command, fault, later
 
 class FaultMatrix : public SimFixture, public ::testing::WithParamInterface<Case> {
 protected:
-    void SetUp() override
-    {
-        SimFixture::SetUp();
-        board->SetReadTimeoutMs(kReadTimeoutMs);
-    }
-
     // One job, and what every job must end with.
     RecordingWindow Run(const Job& job, const TempFile& file)
     {
@@ -136,6 +129,7 @@ TEST_P(FaultMatrix, ReportsTheFaultAndRecovers)
     const int occurrence = later ? command.later : 1;
     const FirmwareBuilder fw = UpdateFile();
     const TempFile file(fw.bytes());
+    board->SetReadTimeoutMs(kReadTimeoutMs);
     board->AddFault({fault.kind, command.key, occurrence, fault.value});
     for (size_t i = 0; i + 1 < jobs.size(); ++i)
         EXPECT_EQ(Run(*jobs[i], file).calls.back(), jobs[i]->result) << "job " << i << " is before the fault";

@@ -62,14 +62,9 @@ TEST(Scenario, Table)
         EXPECT_TRUE(ParseScenario(text, c, error)) << text << ": " << error;
         EXPECT_EQ(Describe(c), expected);
     }
-    SimConfig demo;
-    std::string error;
-    EXPECT_TRUE(LoadScenario("demo", demo, error));
-    EXPECT_EQ(Describe(demo), good[0].second);
 
     const std::pair<const char*, const char*> bad[] = {
         {R"({"colour": 1})", R"(scenario: key "colour": unknown key)"},
-        {R"({"present": 1})", R"(key "present": expected true or false)"},
         {R"({"type": 16})", R"(scenario: key "type": expected an integer from 0 to 15)"},
         {R"({"version": "3.2b"})", R"(key "version")"},
         {R"({"pressure": ["0102030A0B0G", "102030A0B0C0"]})", R"(key "pressure")"},

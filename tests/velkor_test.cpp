@@ -169,7 +169,6 @@ TEST(Velkor, Table)
         {{"--sim", scenario({{"dump", setDump}}), "shots", "--set", "4294967295", "--password-stdin"}, kPw, "",
          "Error -1 getting shot count\n", 1},
         {{"--sim", "demo", "shots", "--set", "2147483647", "--password-stdin"}, kPw, "New shot counter set\n", "", 0},
-        {{"--sim", "demo", "pressure", "--password-stdin"}, kPw, "1D = 010203  1B = 0A0B0C\n2D = 102030  2B = A0B0C0\n", "", 0},
         // an error, then the readout's box: still a failure
         {{"--sim", scenario({{"loader", true}, {"status", {{"0xC0", 5}}}}), "pressure", "--password-stdin"}, kPw,
          "1D = 010203", "Error -5 starting data upload\n", 1},
