@@ -74,7 +74,6 @@ struct UpdateCase {
 
 TEST_F(Jobs, Update)
 {
-    const auto tmp = std::filesystem::temp_directory_path();
     FirmwareBuilder big;  // over 64 KiB, at addresses over 0xFFFF
     for (uint32_t a = 0x10000; a < 0x10000 + 1030 * 64; a += 64)
         big.Data(a, Pattern(64, static_cast<uint8_t>(a >> 6)));
@@ -93,9 +92,8 @@ TEST_F(Jobs, Update)
              " | " + kDone},
         {"over 64 KiB", Board(), big, kOpen + "76220 | ... | pos: 76220 | > long | " + kDone},
         {"no file named", Board(), FirmwareBuilder(), "box: Error/16: Firmware file not selected", "", "<empty>"},
-        {"missing file", Board(), FirmwareBuilder(), "box: Error/16: Could not open firmware file", "",
-         (tmp / "velkor-missing.enc").string()},
-        {"directory", Board(), FirmwareBuilder(), "box: Error/16: Could not open firmware file", "", tmp.string()},
+        {"directory", Board(), FirmwareBuilder(), "box: Error/16: Could not open firmware file", "",
+         std::filesystem::temp_directory_path().string()},
         {"read error", Board(), FirmwareBuilder(), "... | box: Error/16: Could not read firmware file", "",
          "/proc/self/mem"},
         {"abort before the first record", Board(), FirmwareBuilder().Code({1}),
