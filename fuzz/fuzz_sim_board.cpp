@@ -7,19 +7,13 @@
 
 #include "sim/sim_board.h"
 
-// The input read byte by byte, zeros past its end.
-struct Input {
-    const uint8_t* data;
-    size_t size, at = 0;
-    bool Empty() const { return at >= size; }
-    uint8_t Byte() { return at < size ? data[at++] : 0; }
-};
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    Input in{data, size};
+    // The input read byte by byte, zeros past its end.
+    size_t at = 0;
+    const auto byte = [&]() -> uint8_t { return at < size ? data[at++] : 0; };
     SimConfig config;
-    const uint8_t setup = in.Byte();
+    const uint8_t setup = byte();
     config.loader = (setup & 1) != 0;
     config.firmware = (setup & 2) != 0;
     config.identifies = (setup & 4) == 0;
@@ -34,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return handles[selector % handles.size()];
     };
 
-    while (!in.Empty()) {
-        const uint8_t op = in.Byte();
+    while (at < size) {
+        const uint8_t op = byte();
         switch (op % 10) {
         case 0: {
             const bool right = (op & 0x10) == 0;
@@ -48,13 +42,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case 2: {
             // Mostly well-formed reports, now and then any length.
             const bool isShort = op % 10 == 1;
-            const int32_t h = pick(in.Byte());
+            const int32_t h = pick(byte());
             int32_t length = isShort ? 9 : 73;
             if ((op & 0x80) != 0)
-                length = static_cast<int32_t>(in.Byte()) % 80;
+                length = static_cast<int32_t>(byte()) % 80;
             std::vector<uint8_t> report(static_cast<size_t>(length));
             for (uint8_t& b : report)
-                b = in.Byte();
+                b = byte();
             if ((op & 0x40) == 0 && !report.empty())
                 report[0] = 0;
             const uint8_t* bytes = (op & 0x20) != 0 && length == 0 ? nullptr : report.data();
@@ -66,28 +60,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         case 3: {
             uint8_t buf[80];
-            const int32_t length = (op & 0x80) != 0 ? in.Byte() % 80 : 9;
-            board.Read(pick(in.Byte()), buf, length);
+            const int32_t length = (op & 0x80) != 0 ? byte() % 80 : 9;
+            board.Read(pick(byte()), buf, length);
             break;
         }
         case 4:
-            board.Close(pick(in.Byte()));
+            board.Close(pick(byte()));
             break;
         case 5: {
-            SimFault fault;
-            fault.kind = static_cast<SimFaultKind>(in.Byte() % 6);
-            const uint8_t command = in.Byte();
-            fault.command = command == 0xFF ? -1 : command;
-            fault.occurrence = in.Byte() % 8;
-            fault.value = in.Byte();
-            board.AddFault(fault);
+            const auto kind = static_cast<SimFaultKind>(byte() % 6);
+            const uint8_t command = byte();
+            board.AddFault({kind, command == 0xFF ? -1 : command, byte() % 8, byte()});  // read in this order
             break;
         }
         case 6:
             board.ClearFaults();
             break;
         case 7:
-            board.SetUnplugAfter(static_cast<int8_t>(in.Byte()));
+            board.SetUnplugAfter(static_cast<int8_t>(byte()));
             break;
         case 8:
             board.SetPresent((op & 0x10) != 0);

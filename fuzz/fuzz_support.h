@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 // The input as a file on disk, since the reader opens files by name: one
@@ -22,11 +23,8 @@ public:
     static const std::string& path()
     {
         static const std::string name = [] {
-            const char* dir = std::getenv("TMPDIR");
-            std::string made = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/velkor-fuzz-" +
-                               std::to_string(getpid());
             std::atexit([] { unlink(path().c_str()); });
-            return made;
+            return (std::filesystem::temp_directory_path() / ("velkor-fuzz-" + std::to_string(getpid()))).string();
         }();
         return name;
     }

@@ -1,6 +1,7 @@
 // The whole update job over an arbitrary file against the simulated board.
 // After every run: the board is closed, the job reported its end, and the
 // board's data flash holds nothing the file did not put there.
+#include <algorithm>
 #include <bitset>
 #include <cstdlib>
 #include <map>
@@ -9,10 +10,9 @@
 #include "link/board_link.h"
 #include "link/hid.h"
 #include "sim/sim_board.h"
-#include "support/quiet_window.h"
+#include "support/recording_window.h"
 #include "update/firmware.h"
 #include "update/update_job.h"
-#include "worker/messages.h"
 
 namespace {
 
@@ -51,16 +51,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     InstallSimBoard(&board);
     SetHidBackend(&kSimHidBackend);
     SetBoardSleep([](uint32_t) {});
-    QuietWindow window(scratch.path().c_str());
+    RecordingWindow window;
+    window.fileName = scratch.path();
     UpdateJob(window);
     SetHidBackend(nullptr);
     InstallSimBoard(nullptr);
     SetBoardSleep(nullptr);
 
     // A fault-free board always answers, so every run ends with one box: the
-    // outcome, good or bad.
-    if (board.OpenHandles() != 0 || !window.waitShown || window.boxes != 1 || window.results != 1 ||
-        window.result.message != UM_UPDATE || window.result.wparam != 1 || window.result.lparam != 0)
+    // outcome, good or bad; then "Wait..." and the one end report.
+    const auto& calls = window.calls;
+    const auto isResult = [](const std::string& call) { return call.rfind("result: ", 0) == 0; };
+    if (board.OpenHandles() != 0 || window.Boxes().size() != 1 || calls.size() < 2 || calls.end()[-2] != "status: Wait..." ||
+        calls.back() != "result: 1027 1 0" || std::count_if(calls.begin(), calls.end(), isResult) != 1)
         std::abort();
     const Allowed allowed = AllowedFlash(data, size);
     for (const auto& [address, block] : board.FlashBlocks()) {

@@ -37,34 +37,28 @@ FirmwareBuilder RandomFile(uint32_t seed)
     return fw;
 }
 
-class UpdateProperty : public SimFixture {
-protected:
-    std::vector<std::string> Update(const TempFile& file)
-    {
+using UpdateProperty = SimFixture;
+
+// An uninterrupted run counts the reports a cut may fall on. After a cut-off
+// run and a second one the flash is exactly what the file describes (an erase
+// makes a block independent of what came before, and programming the same
+// bytes twice clears no more bits); the code log is the file's first code
+// blocks, as far as the first run got, then all of them.
+TEST_F(UpdateProperty, UnpluggedUpdateRunAgainEndsLikeAnUninterruptedOne)
+{
+    const auto update = [&](const TempFile& file) {
         window.calls.clear();
         window.fileName = file.path();
         UpdateJob(window);
         EXPECT_EQ(board->OpenHandles(), 0) << "the board must be closed";
         return window.Boxes();
-    }
-};
-
-// An uninterrupted run leaves the board holding exactly what the file
-// describes. After a cut-off run and a second one the flash is exactly the
-// uninterrupted run's (an erase makes a block independent of what came before, and
-// programming the same bytes twice clears no more bits); the code log is the
-// file's first code blocks, as far as the first run got, then all of them.
-TEST_F(UpdateProperty, UnpluggedUpdateRunAgainEndsLikeAnUninterruptedOne)
-{
+    };
     for (uint32_t seed = 1; seed <= kSeeds && !HasFailure(); ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         const FirmwareBuilder fw = RandomFile(seed);
         const TempFile file(fw.bytes());
         Reset(SimConfig());
-        EXPECT_EQ(Update(file), kComplete);
-        EXPECT_TRUE(board->FlashBlocks() == fw.flash) << "flash differs";
-        EXPECT_TRUE(board->CodeLog() == fw.code) << "code log differs";
-        EXPECT_FALSE(board->InLoader());
+        EXPECT_EQ(update(file), kComplete);
         int reports = 0;
         for (const SimTraceEntry& e : board->Trace())
             reports += e.ok;
@@ -73,7 +67,7 @@ TEST_F(UpdateProperty, UnpluggedUpdateRunAgainEndsLikeAnUninterruptedOne)
         const int cut = static_cast<int>(std::mt19937(seed ^ 0x5EED)() % static_cast<uint32_t>(reports));
         SCOPED_TRACE("unplugged after " + std::to_string(cut) + " of " + std::to_string(reports) + " reports");
         board->SetUnplugAfter(cut);
-        const std::vector<std::string> boxes = Update(file);
+        const std::vector<std::string> boxes = update(file);
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].rfind("Error/16: ", 0), 0u) << boxes[0];
         std::vector<Bytes> code = board->CodeLog();
@@ -81,7 +75,7 @@ TEST_F(UpdateProperty, UnpluggedUpdateRunAgainEndsLikeAnUninterruptedOne)
         EXPECT_TRUE(std::equal(code.begin(), code.end(), fw.code.begin()));
 
         board->SetPresent(true);
-        EXPECT_EQ(Update(file), kComplete);
+        EXPECT_EQ(update(file), kComplete);
         EXPECT_TRUE(board->FlashBlocks() == fw.flash) << "flash differs";
         code.insert(code.end(), fw.code.begin(), fw.code.end());
         EXPECT_TRUE(board->CodeLog() == code) << "code log differs";

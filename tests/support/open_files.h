@@ -4,16 +4,12 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <iterator>
 
 inline size_t OpenFileCount()
 {
 #ifdef __linux__
-    size_t n = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        (void)entry;
-        ++n;
-    }
-    return n;
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 #else
     return 0;
 #endif

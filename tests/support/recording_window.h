@@ -3,8 +3,7 @@
 // "box: Error/16: Could not connect to device", "result: 1027 1 0".
 #pragma once
 
-#include <algorithm>
-#include <cstring>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -32,12 +31,7 @@ public:
     {
         Record("result: " + std::to_string(message) + " " + std::to_string(wparam) + " " + std::to_string(lparam));
     }
-    void ReadFileName(char* buf, size_t size) override
-    {
-        const size_t n = std::min(fileName.size(), size - 1);
-        std::memcpy(buf, fileName.data(), n);
-        buf[n] = '\0';
-    }
+    void ReadFileName(char* buf, size_t size) override { std::snprintf(buf, size, "%s", fileName.c_str()); }
     bool TakeAbort() override { return pendingAborts > 0 && pendingAborts-- > 0; }
 
     // The boxes shown, "caption/icon: text".

@@ -35,23 +35,20 @@ protected:
         InstallSimBoard(board.get());
         SetHidBackend(&kSimHidBackend);
         window = RecordingWindow();
-        Log() = &window.calls;
-        SetBoardSleep([](uint32_t ms) { Log()->push_back("pause " + std::to_string(ms)); });
+        log = &window.calls;
+        SetBoardSleep([](uint32_t ms) { log->push_back("pause " + std::to_string(ms)); });
         SetReportObserver([](bool written, const uint8_t* bytes, int length, bool ok) {
             char line[8];
             std::snprintf(line, sizeof line, "> %02X", bytes[1]);
             if (written && ok)
-                Log()->push_back(length > 9 ? "> long" : line);
+                log->push_back(length > 9 ? "> long" : line);
         });
         ProgrammingState = -1;
         ProgrammingInitialised = 0;
     }
 
-    static std::vector<std::string>*& Log()
-    {
-        static std::vector<std::string>* log = nullptr;
-        return log;
-    }
+    // Where the seam's hooks, plain functions, write: the current window's calls.
+    inline static std::vector<std::string>* log = nullptr;
 
     RecordingWindow window;
     std::unique_ptr<SimBoard> board;
