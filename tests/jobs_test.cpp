@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "link/commands.h"
+#include "sim/scenario.h"
 #include "support/firmware_builder.h"
 #include "support/open_files.h"
 #include "support/sim_fixture.h"
@@ -120,6 +121,8 @@ TEST_F(Jobs, Update)
         {"erase refused above 0xFFFF", Board({Status(kCmdEraseBlock, 5, 2)}),
          FirmwareBuilder().Data(0x11000, {1}).Data(0xAB2000, {1}),
          "... | > C2 | status: Uploading data | pos: 11 | > long | " + kErase + " | box: Error/16: Error 5 erasing 0xab2000"},
+        {"upload refused with a status over 127", Board({Status(kSimKeyUploadData, 200)}),
+         FirmwareBuilder().Data(0x1000, {1}), "... | box: Error/16: Error 200 uploading data"},
         {"start upload answers a value", []{ SimConfig c; c.uploadValue = 0x012345; return c; }(),
          FirmwareBuilder().Code({1}), "... | > C0 | box: Error/16: Error 74565 starting data upload"},
     };
@@ -166,6 +169,9 @@ TEST_F(Jobs, Service)
     const ServiceCase cases[] = {
         {"refused with a status over 127", Board({Status(kCmdAccessShotCounter, 200)}, false, 5), SVC_SET_SHOT_COUNT, 9,
          "> 00 | > 40 | box: Error/16: Error -200 getting shot count | result: 1029 65600 200", 5},
+        {"2^31 comes back negative", Board({}, false, 0x80000000u), get, 0,
+         "> 00 | > 40 | box: Error/16: Error -2147483648 getting shot count | result: 1029 65856 -2147483648",
+         0x80000000u},
         {"pressure", Board(), SVC_PRESSURE_VALUES, 0, "> 00 | > 90 | > 90 | " + pressure + " | result: 1029 144 0",
          1000},
         {"no board", []{ SimConfig c; c.present = false; return c; }(), SVC_PRESSURE_VALUES, 0,
@@ -191,28 +197,22 @@ TEST_F(Jobs, Service)
 
 TEST_F(Jobs, Detection)
 {
-    const auto board = [](int type, bool firmware, bool loader, int major, int minor, char letter) {
-        SimConfig c = Board({}, loader);
-        c.type = type;
-        c.firmware = firmware;
-        c.versionMajor = major;
-        c.versionMinor = minor;
-        c.versionLetter = letter;
-        return c;
-    };
-    const std::pair<SimConfig, std::string> cases[] = {
-        {SimConfig(), "> 00 | status: Connected: Ferrit XR, version 3.02b | result: 1025 1 0"},
-        {board(4, true, false, 1, 7, 0), "> 00 | status: Connected: Vantor 5, version 1.07 | result: 1025 1 0"},
-        {board(2, false, false, 9, 9, 'x'), "> 00 | status: Connected: Quasar board, no software | result: 1025 1 0"},
-        {board(5, true, true, 255, 10, 'z'),
+    const std::pair<const char*, std::string> cases[] = {
+        {"{}", "> 00 | status: Connected: Ferrit XR, version 3.02b | result: 1025 1 0"},
+        {R"({"type": 4, "version": "1.07"})", "> 00 | status: Connected: Vantor 5, version 1.07 | result: 1025 1 0"},
+        {R"({"type": 2, "firmware": false})", "> 00 | status: Connected: Quasar board, no software | result: 1025 1 0"},
+        {R"({"type": 5, "loader": true, "version": "255.10z"})",
          "> 00 | status: Connected: Grisel (unknown), version 255.10z | result: 1025 1 0"},
     };
-    for (const auto& [config, events] : cases) {
+    for (const auto& [scenario, events] : cases) {
+        SimConfig config;
+        std::string error;
+        ASSERT_TRUE(ParseScenario(scenario, config, error)) << error;
         Reset(config);
         ProgrammingState = 1;
         DetectionJob(window);
         EXPECT_EQ(Join(window.calls), events);
-        EXPECT_EQ(this->board->OpenHandles(), 0);
+        EXPECT_EQ(board->OpenHandles(), 0);
         EXPECT_EQ(ProgrammingState, 1) << "detection leaves the sequencer alone";
     }
 }

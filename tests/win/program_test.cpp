@@ -1,5 +1,5 @@
-// The two executables as processes, started as a user starts them, and the
-// Win32 HID backend with no board on the bus.
+// The two executables as processes, started as a user starts them; the USB
+// build with no board on the bus.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 #include <fstream>
 #include <string>
 
-#include "link/hid.h"
 #include "remote_window.h"
 #include "resources/resource.h"
 
@@ -74,16 +73,6 @@ TEST(Program, EveryWayOutEndsItWithZero)
     }
     SetEnvironmentVariableA("VELKOR_SIM", nullptr);
     std::filesystem::remove(scenario);
-}
-
-TEST(Win32Hid, NoBoardMeansNothingOpens)
-{
-    EXPECT_LT(kWin32HidBackend.open(0x04D8, 0xFC31, 0), 0);
-    uint8_t report[73] = {};
-    EXPECT_LT(kWin32HidBackend.writeShort(0, report, 9), 0);
-    EXPECT_LT(kWin32HidBackend.writeLong(0, report, 73), 0);
-    EXPECT_LT(kWin32HidBackend.read(0, report, 9), 0);
-    EXPECT_LT(kWin32HidBackend.close(0), 0);
 }
 
 }  // namespace
