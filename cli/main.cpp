@@ -214,6 +214,7 @@ public:
     {
         SetHidBackend(nullptr);
         InstallSimBoard(nullptr);
+        SetExchangeDeadlineMs(0);
     }
 
     bool Start(const Options& options, std::string& error)
@@ -227,6 +228,9 @@ public:
             return false;
         sim_ = std::make_unique<SimBoard>(config);
         InstallSimBoard(sim_.get());
+        // The scenario's read time-out is how long this host waits for a
+        // reply, so a test need not sit out the real link's 5 s.
+        SetExchangeDeadlineMs(config.readTimeoutMs);
         SetHidBackend(&kSimHidBackend);
         return true;
     }

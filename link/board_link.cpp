@@ -1,12 +1,18 @@
 #include "link/board_link.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <thread>
 
+#include "link/board_lock.h"
 #include "link/hid.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 void RealSleep(uint32_t milliseconds)
 {
@@ -15,6 +21,12 @@ void RealSleep(uint32_t milliseconds)
 
 BoardSleepFn g_sleep = RealSleep;
 ReportObserverFn g_observer = nullptr;
+std::atomic<int> g_deadlineMs{kHidReadTimeoutMs};
+
+// The chosen board, and the lock each open handle holds.
+std::mutex g_boardMutex;
+std::string g_chosenBoard;
+std::map<int32_t, BoardLockToken> g_locks;
 
 void Observe(bool written, const uint8_t* bytes, int length, bool ok)
 {
@@ -36,9 +48,18 @@ int32_t WriteLong(int32_t handle, const uint8_t* report)
     return r;
 }
 
-int32_t ReadReply(int32_t handle, uint8_t* buf)
+Clock::time_point Deadline()
 {
-    const int32_t r = HidRead(handle, buf, kShortReportSize);
+    return Clock::now() + std::chrono::milliseconds(g_deadlineMs.load());
+}
+
+// A read that waits only for what is left until the exchange's deadline; past
+// it, the exchange ends as a failed read without asking the backend, however
+// many reports stand in its queue.
+int32_t ReadReply(int32_t handle, uint8_t* buf, Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const int32_t r = left > 0 ? HidRead(handle, buf, kShortReportSize, static_cast<int32_t>(left)) : -1;
     Observe(false, buf, kShortReportSize, r >= 0);
     return r;
 }
@@ -47,8 +68,9 @@ int32_t ReadReply(int32_t handle, uint8_t* buf)
 // not examined: the board's reports are always whole.
 int32_t ReadUntil(int32_t handle, uint8_t* buf, uint8_t awaitedCode)
 {
+    const Clock::time_point deadline = Deadline();
     for (;;) {
-        const int32_t r = ReadReply(handle, buf);
+        const int32_t r = ReadReply(handle, buf, deadline);
         if (r < 0)
             return r;
         if (buf[1] == awaitedCode)
@@ -66,14 +88,71 @@ bool Accepted(uint8_t code, const uint8_t* codes, int count)
 
 }  // namespace
 
+std::vector<std::string> ListBoards()
+{
+    return HidList(kBoardVendorId, kBoardProductId);
+}
+
+void ChooseBoard(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(g_boardMutex);
+    g_chosenBoard = path;
+}
+
 int32_t OpenBoard()
 {
-    return HidOpen(kBoardVendorId, kBoardProductId, 0);
+    std::string path;
+    {
+        std::lock_guard<std::mutex> lock(g_boardMutex);
+        path = g_chosenBoard;
+    }
+    if (path.empty()) {
+        const std::vector<std::string> boards = ListBoards();
+        if (boards.empty())
+            return kOpenNoBoard;
+        // Never a guess: the user could not tell which one was programmed.
+        if (boards.size() > 1)
+            return kOpenSeveralBoards;
+        path = boards.front();
+    }
+    BoardLockToken token;
+    if (TryLockBoard(path, token) == BoardLockResult::kBusy)
+        return kOpenBoardBusy;
+    const int32_t handle = HidOpen(path.c_str());
+    if (handle < 0) {
+        UnlockBoard(token);
+        return kOpenNoBoard;
+    }
+    std::lock_guard<std::mutex> lock(g_boardMutex);
+    g_locks[handle] = token;
+    return handle;
 }
 
 void CloseBoard(int32_t handle)
 {
     HidClose(handle);
+    // Let go only once the handle is closed, so the next program's open
+    // never overlaps ours.
+    BoardLockToken token;
+    {
+        std::lock_guard<std::mutex> lock(g_boardMutex);
+        const auto held = g_locks.find(handle);
+        if (held == g_locks.end())
+            return;
+        token = held->second;
+        g_locks.erase(held);
+    }
+    UnlockBoard(token);
+}
+
+void SetExchangeDeadlineMs(int milliseconds)
+{
+    g_deadlineMs = milliseconds > 0 ? milliseconds : kHidReadTimeoutMs;
+}
+
+int ExchangeDeadlineMs()
+{
+    return g_deadlineMs.load();
 }
 
 int32_t ShortExchange(int32_t handle, uint8_t report[kShortReportSize], uint8_t awaitedCode)
@@ -106,8 +185,9 @@ int32_t LongExchange(int32_t handle, const uint8_t* payload, int length,
         std::memcpy(report + 1, payload, static_cast<size_t>(length));
     if (WriteLong(handle, report) < 0)
         return kLongWriteFailed;
+    const Clock::time_point deadline = Deadline();
     for (;;) {
-        if (ReadReply(handle, report) < 0)
+        if (ReadReply(handle, report, deadline) < 0)
             return kLongReadFailed;
         if (Accepted(report[1], acceptedCodes, acceptedCount))
             return report[2];

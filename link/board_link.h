@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 constexpr uint16_t kBoardVendorId = 0x04D8;
 constexpr uint16_t kBoardProductId = 0xFC31;
@@ -17,9 +19,29 @@ constexpr int32_t kLongTooLong = -1;
 constexpr int32_t kLongWriteFailed = 1;
 constexpr int32_t kLongReadFailed = 2;
 
-// Negative when no board could be opened; such a handle is never closed.
+// What OpenBoard returns when it opened nothing; such a handle is never
+// closed.
+constexpr int32_t kOpenNoBoard = -1;        // none attached, or it could not be opened
+constexpr int32_t kOpenBoardBusy = -2;      // another program has it open
+constexpr int32_t kOpenSeveralBoards = -3;  // more than one attached and none chosen
+
+// The paths of the attached boards, in the system's order.
+std::vector<std::string> ListBoards();
+
+// The board every later open uses; empty (the start): the only one attached.
+void ChooseBoard(const std::string& path);
+
+// Opens the chosen or the only board and takes its lock (board_lock.h) for
+// as long as the handle is open. A board another program holds is not
+// touched.
 int32_t OpenBoard();
 void CloseBoard(int32_t handle);
+
+// How long an exchange waits for its reply, from the write of its request,
+// however many other reports arrive meanwhile; then it ends as a failed read.
+// Tests and simulated boards shorten it; 0 restores kHidReadTimeoutMs.
+void SetExchangeDeadlineMs(int milliseconds);
+int ExchangeDeadlineMs();
 
 // report holds the request (byte 0 = 0, byte 1 = command code) and receives
 // the matching reply. Returns 0 when it arrived, or the negative library result

@@ -14,10 +14,16 @@ void SetHidBackend(const HidBackend* backend)
     g_backend = backend;
 }
 
-int32_t HidOpen(uint16_t vendorId, uint16_t productId, int32_t reserved)
+std::vector<std::string> HidList(uint16_t vendorId, uint16_t productId)
 {
     const HidBackend* b = g_backend;
-    return b ? b->open(vendorId, productId, reserved) : -1;
+    return b ? b->list(vendorId, productId) : std::vector<std::string>();
+}
+
+int32_t HidOpen(const char* path)
+{
+    const HidBackend* b = g_backend;
+    return b ? b->open(path) : -1;
 }
 
 int32_t HidWriteShort(int32_t handle, const uint8_t* report, int32_t length)
@@ -26,10 +32,10 @@ int32_t HidWriteShort(int32_t handle, const uint8_t* report, int32_t length)
     return b ? b->writeShort(handle, report, length) : -1;
 }
 
-int32_t HidRead(int32_t handle, uint8_t* buf, int32_t length)
+int32_t HidRead(int32_t handle, uint8_t* buf, int32_t length, int32_t timeoutMs)
 {
     const HidBackend* b = g_backend;
-    return b ? b->read(handle, buf, length) : -1;
+    return b ? b->read(handle, buf, length, timeoutMs) : -1;
 }
 
 int32_t HidWriteLong(int32_t handle, const uint8_t* report, int32_t length)

@@ -9,6 +9,8 @@
 #include <array>
 #include <cstring>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "link/board_link.h"
 #include "link/hid.h"
@@ -45,15 +47,29 @@ hid_device* Device(int32_t handle)
     return g_devices[static_cast<size_t>(handle)];
 }
 
-int32_t Open(uint16_t vendorId, uint16_t productId, int32_t /*reserved*/)
+std::vector<std::string> List(uint16_t vendorId, uint16_t productId)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
+    std::vector<std::string> paths;
     if (!Initialise())
+        return paths;
+    hid_device_info* devices = hid_enumerate(vendorId, productId);
+    for (hid_device_info* d = devices; d != nullptr; d = d->next)
+        if (d->path != nullptr)
+            paths.emplace_back(d->path);
+    hid_free_enumeration(devices);
+    return paths;
+}
+
+int32_t Open(const char* path)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (path == nullptr || !Initialise())
         return -1;
     const auto free = std::find(g_devices.begin(), g_devices.end(), nullptr);
     if (free == g_devices.end())
         return -1;
-    hid_device* device = hid_open(vendorId, productId, nullptr);
+    hid_device* device = hid_open_path(path);
     if (device == nullptr)
         return -1;
     *free = device;
@@ -74,7 +90,7 @@ int32_t Write(int32_t handle, const uint8_t* report, int32_t length)
     return r < 0 ? -1 : length;
 }
 
-int32_t Read(int32_t handle, uint8_t* buf, int32_t length)
+int32_t Read(int32_t handle, uint8_t* buf, int32_t length, int32_t timeoutMs)
 {
     // Not held across the read, which may wait for seconds; handles are
     // only ever closed by the thread that reads from them.
@@ -86,7 +102,8 @@ int32_t Read(int32_t handle, uint8_t* buf, int32_t length)
     if (device == nullptr || buf == nullptr || length < 1)
         return -1;
     uint8_t input[kInputBufferSize];
-    const int got = hid_read_timeout(device, input, sizeof input, kHidReadTimeoutMs);
+    // hidapi takes 0 as "do not wait" and a negative value as "for ever".
+    const int got = hid_read_timeout(device, input, sizeof input, std::max(1, timeoutMs));
     // 0 is hidapi's time-out; to the core a silent board is a failed read.
     if (got <= 0)
         return -1;
@@ -110,7 +127,7 @@ int32_t Close(int32_t handle)
 
 }  // namespace
 
-extern const HidBackend kHidapiBackend = {Open, Write, Read, Write, Close};
+extern const HidBackend kHidapiBackend = {List, Open, Write, Read, Write, Close};
 
 bool HidapiBoardPresentButInaccessible()
 {

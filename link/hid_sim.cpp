@@ -1,15 +1,23 @@
 // HID backend for tests and demo builds: the installed simulated board stands
-// in for the device. With none installed there is no board to open.
+// in for the device. With none installed there is no board to list.
 #include "link/hid.h"
 
 #include "sim/sim_board.h"
 
 namespace {
 
-int32_t SimOpen(uint16_t vendorId, uint16_t productId, int32_t reserved)
+std::vector<std::string> SimList(uint16_t vendorId, uint16_t productId)
 {
     SimBoard* board = InstalledSimBoard();
-    return board != nullptr ? board->Open(vendorId, productId, reserved) : -1;
+    if (board == nullptr || vendorId != 0x04D8 || productId != 0xFC31 || !board->Listed())
+        return {};
+    return {board->Path()};
+}
+
+int32_t SimOpen(const char* path)
+{
+    SimBoard* board = InstalledSimBoard();
+    return board != nullptr ? board->Open(path) : -1;
 }
 
 int32_t SimWriteShort(int32_t handle, const uint8_t* report, int32_t length)
@@ -18,10 +26,10 @@ int32_t SimWriteShort(int32_t handle, const uint8_t* report, int32_t length)
     return board != nullptr ? board->WriteShort(handle, report, length) : -1;
 }
 
-int32_t SimRead(int32_t handle, uint8_t* buf, int32_t length)
+int32_t SimRead(int32_t handle, uint8_t* buf, int32_t length, int32_t timeoutMs)
 {
     SimBoard* board = InstalledSimBoard();
-    return board != nullptr ? board->Read(handle, buf, length) : -1;
+    return board != nullptr ? board->Read(handle, buf, length, timeoutMs) : -1;
 }
 
 int32_t SimWriteLong(int32_t handle, const uint8_t* report, int32_t length)
@@ -38,4 +46,4 @@ int32_t SimClose(int32_t handle)
 
 }  // namespace
 
-extern const HidBackend kSimHidBackend = {SimOpen, SimWriteShort, SimRead, SimWriteLong, SimClose};
+extern const HidBackend kSimHidBackend = {SimList, SimOpen, SimWriteShort, SimRead, SimWriteLong, SimClose};

@@ -10,7 +10,9 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <mutex>
 #include <vector>
 
@@ -40,19 +42,36 @@ Device* Find(int32_t handle)
     return &g_devices[handle];
 }
 
-bool Matches(const char* path, uint16_t vendorId, uint16_t productId)
+// Device paths carry the ids ("...#vid_04d8&pid_fc31#..."): no device is
+// opened to read them, so the machine's keyboards and mice are left alone.
+bool PathNames(const char* path, uint16_t vendorId, uint16_t productId)
 {
-    // No access rights needed to read the attributes, and a keyboard or mouse
-    // the system holds open still answers.
+    char ids[32];
+    std::snprintf(ids, sizeof ids, "vid_%04x&pid_%04x", vendorId, productId);
+    std::string lower(path);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return lower.find(ids) != std::string::npos;
+}
+
+// A board may show more than one HID interface; ours is the one with the
+// board's report lengths (report id included). Asking takes no access rights.
+bool IsBoardInterface(const char* path)
+{
     HANDLE probe = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (probe == INVALID_HANDLE_VALUE)
         return false;
-    HIDD_ATTRIBUTES attributes = {};
-    attributes.Size = sizeof attributes;
-    const bool match = HidD_GetAttributes(probe, &attributes) && attributes.VendorID == vendorId &&
-                       attributes.ProductID == productId;
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    HIDP_CAPS caps = {};
+    bool board = false;
+    if (HidD_GetPreparsedData(probe, &preparsed)) {
+        board = HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS &&
+                caps.InputReportByteLength == kHidShortReportSize && caps.OutputReportByteLength == kHidLongReportSize;
+        HidD_FreePreparsedData(preparsed);
+    }
     CloseHandle(probe);
-    return match;
+    return board;
 }
 
 bool OpenDevice(const char* path, Device& device)
@@ -79,18 +98,17 @@ bool OpenDevice(const char* path, Device& device)
     return true;
 }
 
-// The device path of the first present HID device with these ids.
-bool FindDevicePath(uint16_t vendorId, uint16_t productId, std::vector<char>& path)
+std::vector<std::string> List(uint16_t vendorId, uint16_t productId)
 {
+    std::vector<std::string> paths;
     GUID hidGuid;
     HidD_GetHidGuid(&hidGuid);
     HDEVINFO set = SetupDiGetClassDevsA(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE)
-        return false;
-    bool found = false;
+        return paths;
     SP_DEVICE_INTERFACE_DATA iface = {};
     iface.cbSize = sizeof iface;
-    for (DWORD i = 0; !found && SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, i, &iface); ++i) {
+    for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, i, &iface); ++i) {
         DWORD needed = 0;
         SetupDiGetDeviceInterfaceDetailA(set, &iface, nullptr, 0, &needed, nullptr);
         if (needed < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A))
@@ -100,14 +118,11 @@ bool FindDevicePath(uint16_t vendorId, uint16_t productId, std::vector<char>& pa
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
         if (!SetupDiGetDeviceInterfaceDetailA(set, &iface, detail, needed, nullptr, nullptr))
             continue;
-        if (Matches(detail->DevicePath, vendorId, productId)) {
-            const size_t length = std::strlen(detail->DevicePath);
-            path.assign(detail->DevicePath, detail->DevicePath + length + 1);
-            found = true;
-        }
+        if (PathNames(detail->DevicePath, vendorId, productId) && IsBoardInterface(detail->DevicePath))
+            paths.emplace_back(detail->DevicePath);
     }
     SetupDiDestroyDeviceInfoList(set);
-    return found;
+    return paths;
 }
 
 // Waits for an overlapped transfer; one that does not finish in time is
@@ -149,13 +164,10 @@ int32_t Write(int32_t handle, const uint8_t* report, int32_t length)
     return static_cast<int32_t>(std::min<DWORD>(written, static_cast<DWORD>(length)));
 }
 
-int32_t Win32Open(uint16_t vendorId, uint16_t productId, int32_t /*reserved*/)
+int32_t Win32Open(const char* path)
 {
-    std::vector<char> path;
-    if (!FindDevicePath(vendorId, productId, path))
-        return -1;
     Device device;
-    if (!OpenDevice(path.data(), device))
+    if (path == nullptr || !OpenDevice(path, device))
         return -1;
     std::lock_guard<std::mutex> lock(g_mutex);
     for (int32_t i = 0; i < kMaxDevices; ++i) {
@@ -179,18 +191,21 @@ int32_t Win32WriteLong(int32_t handle, const uint8_t* report, int32_t length)
     return Write(handle, report, length);
 }
 
-int32_t Win32Read(int32_t handle, uint8_t* buf, int32_t length)
+int32_t Win32Read(int32_t handle, uint8_t* buf, int32_t length, int32_t timeoutMs)
 {
     Device* device = Find(handle);
-    if (!device || length <= 0)
+    if (!device || buf == nullptr || length <= 0)
         return -1;
+    // As the hidapi backend does: a short or failed read never leaves an old
+    // reply standing in the caller's buffer.
+    std::memset(buf, 0, static_cast<size_t>(length));
     std::vector<uint8_t> buffer(std::max<size_t>(device->inputLength, static_cast<size_t>(length)), 0);
     OVERLAPPED overlapped = {};
     overlapped.hEvent = device->event;
     ResetEvent(device->event);
     DWORD got = 0;
     const BOOL started = ReadFile(device->file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, &overlapped);
-    if (!Complete(*device, overlapped, started, kHidReadTimeoutMs, got))
+    if (!Complete(*device, overlapped, started, static_cast<DWORD>(std::max(1, timeoutMs)), got))
         return -1;
     // The report id byte comes first, as the board link expects.
     const DWORD copied = std::min<DWORD>(got, static_cast<DWORD>(length));
@@ -212,4 +227,5 @@ int32_t Win32Close(int32_t handle)
 
 }  // namespace
 
-extern const HidBackend kWin32HidBackend = {Win32Open, Win32WriteShort, Win32Read, Win32WriteLong, Win32Close};
+extern const HidBackend kWin32HidBackend = {List,           Win32Open, Win32WriteShort,
+                                           Win32Read,      Win32WriteLong, Win32Close};

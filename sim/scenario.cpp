@@ -285,6 +285,14 @@ void ReadKey(const std::string& key, const json& value, SimConfig& config)
         config.readTimeoutMs = static_cast<int>(ReadInt(value, Key(key), 1, kMaxReadTimeoutMs,
                                                         "expected an integer from 1 to " +
                                                             std::to_string(kMaxReadTimeoutMs)));
+    } else if (key == "chatter_ms") {
+        config.chatterMs = static_cast<int>(ReadInt(value, Key(key), 1, kMaxReadTimeoutMs,
+                                                    "expected an integer from 1 to " +
+                                                        std::to_string(kMaxReadTimeoutMs)));
+    } else if (key == "device_path") {
+        if (!value.is_string() || value.get<std::string>().empty())
+            Fail(Key(key), "expected a path");
+        config.devicePath = value.get<std::string>();
     } else {
         Fail(Key(key), "unknown key");
     }

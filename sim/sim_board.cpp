@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <system_error>
 #include <thread>
 
@@ -134,15 +135,47 @@ SimBoard::SimBoard(SimConfig config)
     unplugLeft_ = config_.unplugAfter > 0 ? config_.unplugAfter : -1;
     readTimeoutMs_ = std::max(0, config_.readTimeoutMs);
     unpluggedAt_ = Clock::now();
+    path_ = config_.devicePath;
+    if (path_.empty()) {
+        // A simulated board lives in one process: its lock must not meet
+        // another process's simulated board.
+        std::random_device random;
+        char name[40];
+        std::snprintf(name, sizeof name, "sim-%08x%08x", random(), random());
+        path_ = name;
+    }
+}
+
+std::string SimBoard::Path() const
+{
+    return path_;
+}
+
+bool SimBoard::Listed()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return PresentNow();
+}
+
+bool SimBoard::PresentNow()
+{
+    if (!present_ && config_.replugAfterMs >= 0 &&
+        Clock::now() - unpluggedAt_ >= std::chrono::milliseconds(config_.replugAfterMs))
+        present_ = true;
+    return present_;
+}
+
+int32_t SimBoard::Open(const char* path)
+{
+    if (path == nullptr || path_ != path)
+        return -1;
+    return Open(kVendorId, kProductId, 0);
 }
 
 int32_t SimBoard::Open(uint16_t vendorId, uint16_t productId, int32_t /*reserved*/)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!present_ && config_.replugAfterMs >= 0 &&
-        Clock::now() - unpluggedAt_ >= std::chrono::milliseconds(config_.replugAfterMs))
-        present_ = true;
-    if (!present_ || vendorId != kVendorId || productId != kProductId || nextHandle_ < 0)
+    if (!PresentNow() || vendorId != kVendorId || productId != kProductId || nextHandle_ < 0)
         return -1;
     const int32_t handle = nextHandle_;
     nextHandle_ = handle == INT32_MAX ? -1 : handle + 1;
@@ -216,7 +249,7 @@ int32_t SimBoard::Write(int32_t handle, const uint8_t* report, int32_t length, i
     return length;
 }
 
-int32_t SimBoard::Read(int32_t handle, uint8_t* buf, int32_t length)
+int32_t SimBoard::Read(int32_t handle, uint8_t* buf, int32_t length, int32_t timeoutMs)
 {
     std::unique_lock<std::mutex> lock(mutex_);
     if (buf == nullptr || length < kShortSize || Usable(handle) == nullptr) {
@@ -229,8 +262,17 @@ int32_t SimBoard::Read(int32_t handle, uint8_t* buf, int32_t length)
         const Handle* h = Usable(handle);
         return h == nullptr || !h->replies.empty();
     };
-    replyQueued_.wait_for(lock, std::chrono::milliseconds(readTimeoutMs_), ready);
+    const int waitMs = std::max(0, std::min(timeoutMs, readTimeoutMs_));
+    // A chattering board owes no reply when its queue is empty: another of
+    // its reports arrives every chatterMs, sooner than the read gives up.
+    const bool chatters = config_.chatterMs > 0 && config_.chatterMs <= waitMs;
+    replyQueued_.wait_for(lock, std::chrono::milliseconds(chatters ? config_.chatterMs : waitMs), ready);
     Handle* h = Usable(handle);
+    if (h != nullptr && h->replies.empty() && chatters) {
+        Reply chatter;
+        chatter.bytes[1] = kNoiseCode;
+        h->replies.push_back(chatter);
+    }
     if (h == nullptr || h->replies.empty()) {
         Record(false, false, nullptr, 0);
         return -1;

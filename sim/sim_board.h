@@ -74,6 +74,10 @@ struct SimConfig {
     uint32_t uploadValue = 0;  // 24-bit value StartDataUpload answers with
     bool usbFullSpeedTiming = false;  // 1 ms frames of 64 bytes per report
     int readTimeoutMs = 5000;         // how long a read waits on a silent board
+    int chatterMs = 0;  // while no reply is owed, a 0xEE report every this often; 0 never
+    // The device path the board is listed under, and the name of its
+    // system-wide lock. Empty: one of its own, which no other process shares.
+    std::string devicePath;
 };
 
 struct SimTraceEntry {
@@ -86,10 +90,15 @@ class SimBoard {
 public:
     explicit SimBoard(SimConfig config = SimConfig());
 
-    // The five HID operations.
+    // The HID operations. The board is listed under Path() while present.
+    std::string Path() const;
+    bool Listed();  // plugged in now (a replug that is due happens here)
+    int32_t Open(const char* path);
     int32_t Open(uint16_t vendorId, uint16_t productId, int32_t reserved);
     int32_t WriteShort(int32_t handle, const uint8_t* report, int32_t length);
-    int32_t Read(int32_t handle, uint8_t* buf, int32_t length);
+    // Waits at most timeoutMs, and never longer than the board's own read
+    // time-out.
+    int32_t Read(int32_t handle, uint8_t* buf, int32_t length, int32_t timeoutMs = INT32_MAX);
     int32_t WriteLong(int32_t handle, const uint8_t* report, int32_t length);
     int32_t Close(int32_t handle);
 
@@ -165,7 +174,10 @@ private:
     void Unplug();
     std::string DumpJsonLocked() const;
 
+    bool PresentNow();  // present_, after a replug that is due
+
     SimConfig config_;
+    std::string path_;
     bool present_ = true;
     bool loader_ = false;
     bool firmware_ = true;

@@ -39,9 +39,10 @@ struct BoardCall {
 };
 
 const HidBackend kMarkedSimBackend = {
-    [](uint16_t v, uint16_t p, int32_t r) { BoardCall c; return kSimHidBackend.open(v, p, r); },
+    [](uint16_t v, uint16_t p) { BoardCall c; return kSimHidBackend.list(v, p); },
+    [](const char* path) { BoardCall c; return kSimHidBackend.open(path); },
     [](int32_t h, const uint8_t* b, int32_t n) { BoardCall c; return kSimHidBackend.writeShort(h, b, n); },
-    [](int32_t h, uint8_t* b, int32_t n) { BoardCall c; return kSimHidBackend.read(h, b, n); },
+    [](int32_t h, uint8_t* b, int32_t n, int32_t t) { BoardCall c; return kSimHidBackend.read(h, b, n, t); },
     [](int32_t h, const uint8_t* b, int32_t n) { BoardCall c; return kSimHidBackend.writeLong(h, b, n); },
     [](int32_t h) { BoardCall c; return kSimHidBackend.close(h); },
 };

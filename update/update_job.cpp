@@ -136,7 +136,7 @@ void RunWithFile(Job& job)
 
     job.board = OpenBoard();
     if (job.board < 0) {
-        job.Error("Could not connect to device");
+        job.Error(OpenFailureText(job.board, "Could not connect to device"));
         return;
     }
     LoaderSequencer(job.window, job.board, kRequestReset);

@@ -10,7 +10,7 @@ void DetectionJob(JobWindow& window)
 {
     const int32_t board = OpenBoard();
     if (board < 0) {
-        window.SetStatus("No board detected");
+        window.SetStatus(OpenFailureText(board, "No board detected"));
         window.SendResult(UM_CHECK_BOARD, kBoardAbsent, 0);
         return;
     }

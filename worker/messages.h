@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "link/board_link.h"
+
 constexpr uint32_t UM_CHECK_BOARD = 1025;
 constexpr uint32_t UM_REFRESH = 1026;
 constexpr uint32_t UM_UPDATE = 1027;
@@ -22,3 +24,18 @@ constexpr uint32_t SVC_FAILED = 0x10000;       // added to the code in a failed 
 constexpr uint32_t kBoardIdentified = 1;
 constexpr uint32_t kBoardUnidentified = 0x10000;
 constexpr uint32_t kBoardAbsent = 0;
+
+// What a job says when OpenBoard opened nothing: the board another program
+// holds and several boards have words of their own; otherwise the job's own
+// text for a missing board.
+constexpr const char kBoardBusyText[] = "Board in use by another program";
+constexpr const char kSeveralBoardsText[] = "More than one board attached";
+
+inline const char* OpenFailureText(int32_t openResult, const char* noBoardText)
+{
+    if (openResult == kOpenBoardBusy)
+        return kBoardBusyText;
+    if (openResult == kOpenSeveralBoards)
+        return kSeveralBoardsText;
+    return noBoardText;
+}

@@ -67,7 +67,7 @@ void ServiceJob(JobWindow& window, uint32_t wparam, int32_t lparam)
     const uint32_t code = wparam & 0xFFFF;
     const int32_t board = OpenBoard();
     if (board < 0) {
-        window.ShowMessage("Could not connect to device", "Error", kIconError);
+        window.ShowMessage(OpenFailureText(board, "Could not connect to device"), "Error", kIconError);
         Fail(window, board, code, 0);
         return;
     }
