@@ -88,6 +88,26 @@ bool Accepted(uint8_t code, const uint8_t* codes, int count)
 
 }  // namespace
 
+namespace {
+
+// Another program's detection holds the lock for one short exchange a
+// second; waiting a little keeps that from reading as a busy board.
+constexpr auto kBusyGrace = std::chrono::milliseconds(600);
+constexpr auto kBusyRetry = std::chrono::milliseconds(25);
+
+bool LockWithGrace(const std::string& path, BoardLockToken& token)
+{
+    const Clock::time_point giveUp = Clock::now() + kBusyGrace;
+    while (TryLockBoard(path, token) == BoardLockResult::kBusy) {
+        if (Clock::now() >= giveUp)
+            return false;
+        std::this_thread::sleep_for(kBusyRetry);
+    }
+    return true;
+}
+
+}  // namespace
+
 std::vector<std::string> ListBoards()
 {
     return HidList(kBoardVendorId, kBoardProductId);
@@ -116,7 +136,7 @@ int32_t OpenBoard()
         path = boards.front();
     }
     BoardLockToken token;
-    if (TryLockBoard(path, token) == BoardLockResult::kBusy)
+    if (!LockWithGrace(path, token))
         return kOpenBoardBusy;
     const int32_t handle = HidOpen(path.c_str());
     if (handle < 0) {
