@@ -2,8 +2,8 @@
 // so that two programs (two windows, the window and velkor, two users) never
 // talk to one board at once: every open handle sees every reply, and a
 // second program's requests would land in the middle of an update.
-// One file per platform: board_lock_linux.cpp, board_lock_macos.cpp,
-// board_lock_win32.cpp.
+// One file per platform: board_lock_linux.cpp, board_lock_macos.cpp (both on
+// board_lock_posix.cpp), board_lock_win32.cpp.
 #pragma once
 
 #include <cstdint>

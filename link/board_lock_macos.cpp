@@ -2,14 +2,12 @@
 // in the shared temporary folder named after the path, which every user may
 // open. The system's HID manager also opens devices exclusively, so this lock
 // mostly turns its refusal into a clear word.
-#include "link/board_lock.h"
-
-#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
+
+#include "link/board_lock_posix.h"
 
 namespace {
 
@@ -30,27 +28,8 @@ std::string LockFilePath(const std::string& path)
 
 BoardLockResult TryLockBoard(const std::string& path, BoardLockToken& token)
 {
-    token.value = -1;
     const int fd = open(LockFilePath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd < 0)
-        return BoardLockResult::kNotLockable;
-    fchmod(fd, 0666);  // past the umask, so the next user can open it too
-    int r;
-    do {
-        r = flock(fd, LOCK_EX | LOCK_NB);
-    } while (r != 0 && errno == EINTR);
-    if (r != 0) {
-        const bool busy = errno == EWOULDBLOCK;
-        close(fd);
-        return busy ? BoardLockResult::kBusy : BoardLockResult::kNotLockable;
-    }
-    token.value = fd;
-    return BoardLockResult::kTaken;
-}
-
-void UnlockBoard(BoardLockToken& token)
-{
-    if (token.value >= 0)
-        close(static_cast<int>(token.value));
-    token.value = -1;
+    if (fd >= 0)
+        fchmod(fd, 0666);  // past the umask, so the next user can open it too
+    return LockDescriptor(fd, token);
 }

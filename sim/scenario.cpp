@@ -57,6 +57,21 @@ int64_t ReadInt(const json& value, const std::string& where, int64_t low, int64_
     return *number;
 }
 
+// A time in milliseconds, from low to an hour.
+int ReadMs(const json& value, const std::string& key, int64_t low)
+{
+    return static_cast<int>(ReadInt(value, Key(key), low, kMaxReadTimeoutMs,
+                                    "expected an integer from " + std::to_string(low) + " to " +
+                                        std::to_string(kMaxReadTimeoutMs)));
+}
+
+std::string ReadText(const json& value, const std::string& key, const std::string& expected)
+{
+    if (!value.is_string() || value.get<std::string>().empty())
+        Fail(Key(key), expected);
+    return value.get<std::string>();
+}
+
 bool ReadBool(const json& value, const std::string& key)
 {
     if (!value.is_boolean())
@@ -267,13 +282,9 @@ void ReadKey(const std::string& key, const json& value, SimConfig& config)
         config.unplugAfter = static_cast<int>(ReadInt(value, Key(key), 0, std::numeric_limits<int>::max(),
                                                       "expected a number of reports, 0 or more"));
     } else if (key == "replug_after_ms") {
-        config.replugAfterMs = static_cast<int>(ReadInt(value, Key(key), 0, kMaxReadTimeoutMs,
-                                                        "expected an integer from 0 to " +
-                                                            std::to_string(kMaxReadTimeoutMs)));
+        config.replugAfterMs = ReadMs(value, key, 0);
     } else if (key == "dump") {
-        if (!value.is_string() || value.get<std::string>().empty())
-            Fail(Key(key), "expected a file path");
-        config.dumpPath = value.get<std::string>();
+        config.dumpPath = ReadText(value, key, "expected a file path");
     } else if (key == "latency") {
         if (value == "none")
             config.usbFullSpeedTiming = false;
@@ -282,17 +293,11 @@ void ReadKey(const std::string& key, const json& value, SimConfig& config)
         else
             Fail(Key(key), "expected \"none\" or \"usb-fs\"");
     } else if (key == "read_timeout_ms") {
-        config.readTimeoutMs = static_cast<int>(ReadInt(value, Key(key), 1, kMaxReadTimeoutMs,
-                                                        "expected an integer from 1 to " +
-                                                            std::to_string(kMaxReadTimeoutMs)));
+        config.readTimeoutMs = ReadMs(value, key, 1);
     } else if (key == "chatter_ms") {
-        config.chatterMs = static_cast<int>(ReadInt(value, Key(key), 1, kMaxReadTimeoutMs,
-                                                    "expected an integer from 1 to " +
-                                                        std::to_string(kMaxReadTimeoutMs)));
+        config.chatterMs = ReadMs(value, key, 1);
     } else if (key == "device_path") {
-        if (!value.is_string() || value.get<std::string>().empty())
-            Fail(Key(key), "expected a path");
-        config.devicePath = value.get<std::string>();
+        config.devicePath = ReadText(value, key, "expected a path");
     } else {
         Fail(Key(key), "unknown key");
     }
