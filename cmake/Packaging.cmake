@@ -38,9 +38,11 @@ else()
     install(TARGETS velkor-virtual-board RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
   # lib/, not CMAKE_INSTALL_LIBDIR: udev looks in (/usr)/lib/udev/rules.d
-  # whatever the architecture.
+  # whatever the architecture. macOS has no udev and needs no rule.
   set(VELKOR_UDEV_DIR lib/udev/rules.d)
-  install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/70-velkor.rules DESTINATION ${VELKOR_UDEV_DIR})
+  if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/70-velkor.rules DESTINATION ${VELKOR_UDEV_DIR})
+  endif()
 
   # Manual page and changelog go in gzipped, as Debian wants them; -n keeps
   # the package the same from one build to the next.
