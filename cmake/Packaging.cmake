@@ -15,7 +15,20 @@ if(WIN32)
   install(FILES ${VELKOR_EXAMPLES} DESTINATION examples)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/scenarios DESTINATION examples)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt ${PROJECT_SOURCE_DIR}/docs/scenario.md DESTINATION .)
+  configure_file(${PROJECT_SOURCE_DIR}/LICENSE LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt
+                ${PROJECT_SOURCE_DIR}/docs/scenario.md DESTINATION .)
+  # The licenses of what is built into the programs besides our own code:
+  # the MinGW-w64 runtime, GCC's libstdc++ and libgcc (linked statically),
+  # CLI11 and nlohmann-json (header-only). Copies of the Debian packages'
+  # texts, kept in the repository so a build on Windows ships the same;
+  # scripts/check-packages.sh holds them to the packages installed here.
+  file(GLOB licenses RELATIVE ${PROJECT_SOURCE_DIR}/packaging/windows/licenses
+       ${PROJECT_SOURCE_DIR}/packaging/windows/licenses/*.txt)
+  foreach(text ${licenses})
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/licenses/${text} licenses/${text} @ONLY NEWLINE_STYLE CRLF)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/licenses/${text} DESTINATION licenses)
+  endforeach()
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME velkor-${VELKOR_VERSION_TEXT}-win64)
@@ -25,9 +38,11 @@ else()
     install(TARGETS velkor-virtual-board RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
   # lib/, not CMAKE_INSTALL_LIBDIR: udev looks in (/usr)/lib/udev/rules.d
-  # whatever the architecture.
+  # whatever the architecture. macOS has no udev and needs no rule.
   set(VELKOR_UDEV_DIR lib/udev/rules.d)
-  install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/70-velkor.rules DESTINATION ${VELKOR_UDEV_DIR})
+  if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/70-velkor.rules DESTINATION ${VELKOR_UDEV_DIR})
+  endif()
 
   # Manual page and changelog go in gzipped, as Debian wants them; -n keeps
   # the package the same from one build to the next.
@@ -76,9 +91,6 @@ else()
     ${PROJECT_SOURCE_DIR}/packaging/deb/postinst
     ${PROJECT_SOURCE_DIR}/packaging/deb/postrm)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-  # lintian's one warning: copyright-without-copyright-notice. The project
-  # names no copyright holder and states no license yet, and
-  # packaging/deb/copyright says exactly that rather than inventing either.
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 endif()
 # Debian wants no debugging sections in what it installs, and the zip is

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package and the Windows zip, lints the package, installs
+# Builds the Debian package and the Windows zip, lints the package, checks
+# the licenses both carry (the .deb's copyright file is machine-readable; the
+# zip's third-party texts are those of the packages installed here), installs
 # it on this machine and checks what it installed, from the installed files
 # only; removes it and checks that nothing is left; then starts the simulated
 # board's program from the unpacked zip in a fresh Wine prefix. Needs root
@@ -40,8 +42,100 @@ zip=build-win/packages/velkor-$version-win64.zip
 [ -f "$zip" ] || fail "no $zip"
 
 step "lintian $deb"
-# Warnings are printed; the ones left are explained in cmake/Packaging.cmake.
-lintian --fail-on error "$deb" || fail "lintian found errors"
+lintian --fail-on error,warning "$deb" || fail "lintian found errors or warnings"
+
+step "checking the package's copyright file"
+# lintian checks the copyright format only in source packages: this one is
+# read here, and its Expat text must be LICENSE's.
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/velkor/copyright >build-pkg/copyright.check ||
+  fail "the package has no /usr/share/doc/velkor/copyright"
+python3 - build-pkg/copyright.check LICENSE <<'EOF' || fail "/usr/share/doc/velkor/copyright is not in the machine-readable format"
+import re, sys
+text, mit = (open(f, encoding="utf-8").read() for f in sys.argv[1:3])
+problems = []
+def paragraph(lines, n):
+    fields, last = {}, None
+    for line in lines.split("\n"):
+        if line[:1] in (" ", "\t") and last:
+            fields[last].append("" if line.strip() == "." else line[1:].rstrip())
+        elif (m := re.fullmatch(r"([!-9;-~]+):(.*)", line)) and m[1].lower() not in fields:
+            last = m[1].lower()
+            fields[last] = [m[2].strip()]
+        else:
+            problems.append(f"paragraph {n}: not a field, or a repeated one: {line!r}")
+    return fields
+paragraphs = [paragraph(p, n + 1) for n, p in enumerate(re.split(r"\n[ \t]*\n", text.strip("\n")))]
+header, rest = paragraphs[0], paragraphs[1:]
+if header.get("format") != ["https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"]:
+    problems.append("the first paragraph has no Format: of copyright-format 1.0")
+if not header.get("upstream-name", [""])[0]:
+    problems.append("no Upstream-Name:")
+texts = {p["license"][0]: p["license"][1:] for p in rest if len(p.get("license", [])) > 1}
+files = [p for p in rest if "files" in p]
+for p in rest:
+    if "files" in p and not (p.get("copyright", [""])[0] and p.get("license", [""])[0]):
+        problems.append(f"Files: {p['files'][0]} lacks Copyright: or License:")
+    if "files" not in p and "license" not in p:
+        problems.append(f"a paragraph with neither Files: nor License: ({', '.join(p)})")
+    for name in re.split(r"\s+(?:and|or)\s+", p.get("license", [""])[0]):
+        if name and name not in texts:
+            problems.append(f"no text for the license {name}")
+if not files or files[0]["files"] != ["*"]:
+    problems.append("the first Files: paragraph is not Files: *")
+elif files[0].get("license", [""])[0] != "Expat" or not mit.startswith("MIT License\n\nCopyright (c) " + files[0].get("copyright", [""])[0] + "\n"):
+    problems.append("Files: * is not under LICENSE's license and copyright")
+elif texts.get("Expat") != mit.split("\n\n", 2)[2].rstrip("\n").split("\n"):
+    problems.append("the Expat text is not LICENSE's")
+for problem in problems:
+    print("copyright:", problem, file=sys.stderr)
+sys.exit(1 if problems else 0)
+EOF
+
+step "checking the licenses in $zip"
+# The copies in packaging/windows/licenses/ and where they came from: the
+# runtime, libstdc++ and libgcc are linked in statically, CLI11 and
+# nlohmann-json are compiled in.
+declare -A license_from=(
+  [mingw-w64.txt]=/usr/share/doc/mingw-w64-common/copyright
+  [gcc.txt]=/usr/share/doc/gcc-mingw-w64-base/copyright
+  [GCC-exception-3.1.txt]=/usr/share/doc/gcc-mingw-w64-base/copyright
+  [GPL-3.txt]=/usr/share/common-licenses/GPL-3
+  [CLI11.txt]=/usr/share/doc/libcli11-dev/copyright
+  [nlohmann-json.txt]=/usr/share/doc/nlohmann-json3-dev/copyright
+)
+license_text() {
+  if [ "$1" = GCC-exception-3.1.txt ]; then
+    sed -n '/^GCC RUNTIME LIBRARY EXCEPTION$/,/^requirements of the license of GCC\.$/p' "${license_from[$1]}"
+  else
+    cat "${license_from[$1]}"
+  fi
+}
+top=velkor-$version-win64
+# The zip's texts are for Notepad, CRLF on every line: $1 from the zip, with
+# that checked and the CRs taken out, into build-win/zip-text.
+zip_text() {
+  unzip -p "$zip" "$top/$1" >build-win/zip-text.crlf 2>/dev/null && [ -s build-win/zip-text.crlf ] ||
+    fail "the zip has no $1"
+  ! grep -qv $'\r$' build-win/zip-text.crlf || fail "$1 in the zip has lines without CRLF"
+  tr -d '\r' <build-win/zip-text.crlf >build-win/zip-text
+}
+zip_text LICENSE.txt
+cmp -s build-win/zip-text LICENSE || fail "LICENSE.txt in the zip is not LICENSE"
+zip_text README.txt
+mv build-win/zip-text build-win/zip-readme
+grep -qF "LICENSE.txt" build-win/zip-readme || fail "README.txt does not name LICENSE.txt"
+mapfile -t in_zip < <(unzip -Z1 "$zip" | sed -n "s|^$top/licenses/\([^/][^/]*\)\$|\1|p")
+for name in "${!license_from[@]}"; do
+  printf '%s\n' "${in_zip[@]}" | grep -qxF "$name" || fail "the zip has no licenses/$name"
+done
+for name in "${in_zip[@]}"; do
+  [ -n "${license_from[$name]:-}" ] || fail "licenses/$name in the zip: this script does not know where it comes from"
+  zip_text "licenses/$name"
+  license_text "$name" | cmp -s build-win/zip-text - ||
+    fail "licenses/$name in the zip is not the text in ${license_from[$name]}: copy that into packaging/windows/licenses/$name"
+  grep -qF "$name" build-win/zip-readme || fail "README.txt does not name licenses/$name"
+done
+rm -f build-pkg/copyright.check build-win/zip-text.crlf build-win/zip-text build-win/zip-readme
 if [ $build_only = 1 ]; then
   step "made $deb $zip"
   exit 0
