@@ -230,6 +230,8 @@ TEST_F(Jobs, SeveralBoards)
 {
     HidBackend two = kSimHidBackend;
     two.list = TwoBoards;
+    // Any path opens, as another device's hidraw node would.
+    two.open = [](const char*) { return kSimHidBackend.open(InstalledSimBoard()->Path().c_str()); };
     SetHidBackend(&two);
     const TempFile file(FirmwareBuilder().Code({1}).bytes());
     const std::string kWait = " | status: Wait... | result: 1027 1 0";
