@@ -48,7 +48,6 @@ const char kFooter[] = R"(Examples:
   velkor --sim demo program examples/demo.enc
                                      try it on a simulated board
   velkor --wait 30 detect            wait up to 30 s for a board to be plugged in
-                                     (or to be let go by another program)
   velkor --device /dev/hidraw3 program firmware.enc
                                      program that board of several (velkor
                                      detect lists them)
@@ -183,8 +182,9 @@ public:
     bool TakeAbort() override { return false; }
 };
 
-// "PATH: STATUS" for each board, as detection sees it alone. Adds to
-// identified and answered (opened at all, or held by another program).
+// "PATH: STATUS" for each board, as detection sees it alone; whether every
+// one identified itself, and whether any was there at all (opened, or held by
+// another program).
 std::vector<std::string> ProbeBoards(const std::vector<std::string>& paths, bool& allIdentified, bool& anyAnswered)
 {
     std::vector<std::string> lines;
