@@ -3,17 +3,22 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "cli/interrupts.h"
 #include "cli/progress.h"
 #include "cli/terminal.h"
 #include "worker/messages.h"
 
+namespace {
+
 const char kBoardAccessHint[] =
     "A board is attached but this user may not open it: install packaging/udev/70-velkor.rules "
     "into /etc/udev/rules.d and replug the board (see docs/linux-access.md)";
-
-namespace {
+const char kRuleInstalledHint[] =
+    "A board is attached but this user may not open it, although 70-velkor.rules is installed: "
+    "the rule lets in only the user logged in at the machine itself, not an ssh login or a second "
+    "session; give the board to a group instead (see linux-access.md, in /usr/share/doc/velkor or docs/)";
 
 // A redraw per record would be hundreds a second; the eye needs far fewer.
 constexpr std::chrono::milliseconds kRedrawInterval(100);
@@ -32,6 +37,15 @@ void WriteAll(std::FILE* stream, const std::string& text)
 }
 
 }  // namespace
+
+const char* BoardAccessHint()
+{
+    std::error_code ignored;
+    for (const char* rule : {"/usr/lib/udev/rules.d/70-velkor.rules", "/etc/udev/rules.d/70-velkor.rules"})
+        if (std::filesystem::exists(rule, ignored))
+            return kRuleInstalledHint;
+    return kBoardAccessHint;
+}
 
 Console::Console(bool progressLine, bool statusesToStdout)
     : progressLine_(progressLine), statusesToStdout_(statusesToStdout)
@@ -150,13 +164,33 @@ bool ConsoleWindow::ExplainedAsPermission(const char* text)
     noBoard = true;
     if (!boardInaccessible || !boardInaccessible())
         return false;
-    console_.Print(kBoardAccessHint, true);
+    console_.Print(BoardAccessHint(), true);
     return true;
+}
+
+bool ConsoleWindow::OpenFailure(const char* text)
+{
+    const bool busy = std::strcmp(text, kBoardBusyText) == 0;
+    const bool several = std::strcmp(text, kSeveralBoardsText) == 0;
+    boardBusy = boardBusy || busy;
+    severalBoards = severalBoards || several;
+    return busy || several;
+}
+
+int ConsoleWindow::OpenFailureExit() const
+{
+    if (severalBoards)
+        return kExitUsage;
+    return noBoard || boardBusy ? kExitNoBoard : kExitOk;
 }
 
 void ConsoleWindow::SetStatus(const char* text)
 {
-    if (!ExplainedAsPermission(text))
+    // Detection's word for a board it could not take is an error like the
+    // other jobs' box.
+    if (OpenFailure(text))
+        console_.Print(text, true);
+    else if (!ExplainedAsPermission(text))
         console_.Status(text);
 }
 
@@ -174,6 +208,7 @@ int ConsoleWindow::ShowMessage(const char* text, const char* /*caption*/, Messag
 {
     const bool error = icon == kIconError;
     errorShown = errorShown || error;
+    OpenFailure(text);
     if (!ExplainedAsPermission(text))
         console_.Print(text, error);
     return kButtonOk;

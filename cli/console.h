@@ -85,17 +85,25 @@ public:
     // What the job did, for the exit status.
     bool errorShown = false;
     bool noBoard = false;
+    bool boardBusy = false;
+    bool severalBoards = false;
     bool aborted = false;
     bool gotResult = false;
     uint32_t resultWparam = 0;
     int32_t resultLparam = 0;
 
+    // The exit status for a board the job could not open; kExitOk when it
+    // opened one (or never tried).
+    int OpenFailureExit() const;
+
 private:
     bool ExplainedAsPermission(const char* text);
+    bool OpenFailure(const char* text);
 
     Console& console_;
     std::string fileName_;
 };
 
-// One line naming the udev rules that give the user access to the board.
-extern const char kBoardAccessHint[];
+// One line naming the udev rules that give the user access to the board, or,
+// when one of them is installed, what then usually keeps the user out.
+const char* BoardAccessHint();

@@ -19,8 +19,9 @@ bool TakeAbortRequest();
 // beforeExit() just before the program ends on a signal.
 void SetInterruptHooks(void (*notice)(), void (*beforeExit)());
 
-// For the platform's watcher. A Ctrl+C: true when it became an abort request
-// (and notice() ran), false when the program is to end.
+// For the platform's watcher. A Ctrl+C, or a request to end (hangup,
+// termination): true when it became an abort request (and notice() ran),
+// false when the program is to end.
 bool OnInterruptKey();
 // Runs beforeExit(), if set.
 void BeforeInterruptExit();

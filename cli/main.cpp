@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cli/console.h"
 #include "cli/record_listing.h"
@@ -47,12 +48,18 @@ const char kFooter[] = R"(Examples:
   velkor --sim demo program examples/demo.enc
                                      try it on a simulated board
   velkor --wait 30 detect            wait up to 30 s for a board to be plugged in
+                                     (or to be let go by another program)
+  velkor --device /dev/hidraw3 program firmware.enc
+                                     program that board of several (velkor
+                                     detect lists them)
 
 Exit status: 0 success, 1 the job reported an error (or inspect found a
-problem), 2 usage error, 3 no board could be opened.)";
+problem), 2 usage error, or several boards attached and no --device, 3 no
+board could be opened, or it is in use by another program.)";
 
 struct Options {
     std::string sim;
+    std::string device;
     double wait = 0;
     bool verbose = false;
     std::string file;
@@ -60,8 +67,13 @@ struct Options {
     bool passwordStdin = false;
 };
 
+constexpr const char kIncompleteText[] =
+    "Aborted: the board holds an incomplete firmware; program it again before use";
+
 // For the report observer and the signal thread, which take plain functions.
 std::atomic<Console*> g_console{nullptr};
+// While an update runs, whatever ends it early leaves the board half written.
+std::atomic<bool> g_updating{false};
 
 void ShowReport(bool written, const uint8_t* bytes, int length, bool ok)
 {
@@ -91,6 +103,10 @@ void BeforeSignalExit()
     Console* console = g_console.load();
     if (console != nullptr && console->LineShown())
         WriteStderrNow("\n");
+    if (g_updating.load()) {
+        WriteStderrNow(kIncompleteText);
+        WriteStderrNow("\n");
+    }
 }
 
 void Fail(const std::string& message)
@@ -129,27 +145,91 @@ bool UsingUsb(const Options& options)
     return options.sim.empty();
 }
 
-bool WaitForBoard(double seconds)
+// Waits for a board to appear and be free. Returns OpenBoard's last result:
+// a handle (already closed again) or why it opened nothing. Several boards
+// end the wait at once: waiting does not make that any clearer.
+int32_t WaitForBoard(double seconds)
 {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     for (;;) {
         const int32_t board = OpenBoard();
-        if (board >= 0) {
+        if (board >= 0)
             CloseBoard(board);
-            return true;
-        }
         const Clock::time_point now = Clock::now();
-        if (now >= deadline)
-            return false;
+        if (board >= 0 || board == kOpenSeveralBoards || now >= deadline)
+            return board;
         std::this_thread::sleep_for(std::min<Clock::duration>(kWaitPoll, deadline - now));
     }
+}
+
+// Takes only the status line detection writes for one board.
+class ProbeWindow : public JobWindow {
+public:
+    std::string status;
+    uint32_t result = kBoardAbsent;
+
+    void SetStatus(const char* text) override { status = text; }
+    void SetProgressRange(uint32_t) override {}
+    void SetProgressPos(uint32_t) override {}
+    int ShowMessage(const char*, const char*, MessageIcon) override { return kButtonOk; }
+    void SendResult(uint32_t, uint32_t wparam, int32_t) override { result = wparam; }
+    void ReadFileName(char* buf, size_t size) override
+    {
+        if (size > 0)
+            buf[0] = '\0';
+    }
+    bool TakeAbort() override { return false; }
+};
+
+// "PATH: STATUS" for each board, as detection sees it alone. Adds to
+// identified and answered (opened at all, or held by another program).
+std::vector<std::string> ProbeBoards(const std::vector<std::string>& paths, bool& allIdentified, bool& anyAnswered)
+{
+    std::vector<std::string> lines;
+    allIdentified = true;
+    anyAnswered = false;
+    for (const std::string& path : paths) {
+        ChooseBoard(path);
+        ProbeWindow window;
+        DetectionJob(window);
+        lines.push_back(path + ": " + window.status);
+        allIdentified = allIdentified && window.result == kBoardIdentified;
+        anyAnswered = anyAnswered || window.result != kBoardAbsent || window.status == kBoardBusyText;
+    }
+    ChooseBoard("");
+    return lines;
+}
+
+int DetectSeveral(Console& console, const std::vector<std::string>& paths)
+{
+    bool allIdentified = false;
+    bool anyAnswered = false;
+    for (const std::string& line : ProbeBoards(paths, allIdentified, anyAnswered))
+        console.Print(line, false);
+    if (allIdentified)
+        return kExitOk;
+    return anyAnswered ? kExitFailed : kExitNoBoard;
+}
+
+// A job for one board never picks one of several itself.
+int RefuseSeveral(const std::vector<std::string>& paths)
+{
+    bool allIdentified = false;
+    bool anyAnswered = false;
+    std::string text = "velkor: More than one board attached; choose one with --device:\n";
+    for (const std::string& line : ProbeBoards(paths, allIdentified, anyAnswered))
+        text += "  " + line + "\n";
+    std::fputs(text.c_str(), stderr);
+    return kExitUsage;
 }
 
 int Detect(ConsoleWindow& window)
 {
     DetectionJob(window);
+    if (const int status = window.OpenFailureExit())
+        return status;
     switch (window.resultWparam) {
     case kBoardIdentified:
         return kExitOk;
@@ -162,24 +242,27 @@ int Detect(ConsoleWindow& window)
 
 int Program(Console& console, ConsoleWindow& window)
 {
+    g_updating = true;
     SetAbortable(true);
     UpdateJob(window);
+    // Done before the end of abortable: a signal in between only asks.
+    g_updating = false;
     SetAbortable(false);
     console.EndProgress();
     if (window.aborted) {
-        console.Print("Aborted", true);
+        console.Print(kIncompleteText, true);
         return kExitFailed;
     }
-    if (window.noBoard)
-        return kExitNoBoard;
+    if (const int status = window.OpenFailureExit())
+        return status;
     return window.errorShown ? kExitFailed : kExitOk;
 }
 
 int Service(Console& console, ConsoleWindow& window, uint32_t wparam, int32_t lparam)
 {
     ServiceJob(window, wparam, lparam);
-    if (window.noBoard)
-        return kExitNoBoard;
+    if (const int status = window.OpenFailureExit())
+        return status;
     if (!window.gotResult || (window.resultWparam & SVC_FAILED) != 0)
         return kExitFailed;
     const uint32_t code = window.resultWparam & 0xFFFF;
@@ -291,7 +374,11 @@ int main(int argc, char** argv)
     app.add_option("--sim", options.sim,
                    "Use a simulated board: \"demo\" or a scenario file (JSON)")
         ->type_name("SCENARIO");
-    app.add_option("--wait", options.wait, "Wait up to SECONDS for a board to appear before starting")
+    app.add_option("--device", options.device,
+                   "Use only the board at PATH, one of those velkor detect lists")
+        ->type_name("PATH");
+    app.add_option("--wait", options.wait,
+                   "Wait up to SECONDS for a board to appear, and to be free, before starting")
         ->type_name("SECONDS")
         ->check([](const std::string& text) {
             double seconds;
@@ -353,7 +440,16 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
 
+    // Chosen before anything is opened, the waiting included.
+    if (!options.device.empty())
+        ChooseBoard(options.device);
+    const bool choosing = options.device.empty();
     const bool service = shots->parsed() || pressure->parsed();
+    if (choosing && !detect->parsed()) {
+        const std::vector<std::string> boards = ListBoards();
+        if (boards.size() > 1)
+            return RefuseSeveral(boards);
+    }
     if (service) {
         const int status = CheckPassword(options.passwordStdin);
         if (status != kExitOk)
@@ -371,13 +467,21 @@ int main(int argc, char** argv)
     if (UsingUsb(options))
         window.boardInaccessible = UsbBoardInaccessible;
 
-    // detect reports a missing board itself, in its usual words.
-    if (options.wait > 0 && !WaitForBoard(options.wait) && !detect->parsed()) {
-        if (window.boardInaccessible && window.boardInaccessible())
-            console.Print(kBoardAccessHint, true);
+    // detect reports a missing or busy board itself, in its usual words.
+    const int32_t waited = options.wait > 0 ? WaitForBoard(options.wait) : 0;
+    if (waited < 0 && waited != kOpenSeveralBoards && !detect->parsed()) {
+        if (waited == kOpenBoardBusy)
+            console.Print(kBoardBusyText, true);
+        else if (window.boardInaccessible && window.boardInaccessible())
+            console.Print(BoardAccessHint(), true);
         else
             console.Print("No board detected within " + Seconds(options.wait), true);
         return kExitNoBoard;
+    }
+    if (choosing) {
+        const std::vector<std::string> boards = ListBoards();
+        if (boards.size() > 1)
+            return detect->parsed() ? DetectSeveral(console, boards) : RefuseSeveral(boards);
     }
 
     if (detect->parsed())

@@ -49,7 +49,9 @@ void Watch(sigset_t set)
         int signal = 0;
         if (sigwait(&set, &signal) != 0)
             continue;
-        if (signal == SIGINT && OnInterruptKey())
+        // A closed terminal or a shutdown gets the same grace as Ctrl+C: an
+        // update cut in mid-record would leave a block half written.
+        if (OnInterruptKey())
             continue;
         EndOnSignal(signal);
     }
@@ -97,6 +99,9 @@ void WriteStderrNow(const char* text)
 
 void StartPlatformInterruptWatch()
 {
+    // A reader that went away (velkor ... | head) must not end an update:
+    // the write fails and the job goes on.
+    std::signal(SIGPIPE, SIG_IGN);
     const sigset_t set = WatchedSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     std::thread(Watch, set).detach();

@@ -1,5 +1,6 @@
 #include "link/board_link.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -106,14 +107,18 @@ int32_t OpenBoard()
         std::lock_guard<std::mutex> lock(g_boardMutex);
         path = g_chosenBoard;
     }
+    const std::vector<std::string> boards = ListBoards();
     if (path.empty()) {
-        const std::vector<std::string> boards = ListBoards();
         if (boards.empty())
             return kOpenNoBoard;
         // Never a guess: the user could not tell which one was programmed.
         if (boards.size() > 1)
             return kOpenSeveralBoards;
         path = boards.front();
+    } else if (std::find(boards.begin(), boards.end(), path) == boards.end()) {
+        // A path typed by the user may name any other device; only a board
+        // listed as one gets our reports.
+        return kOpenNoBoard;
     }
     BoardLockToken token;
     if (TryLockBoard(path, token) == BoardLockResult::kBusy)

@@ -29,6 +29,7 @@ constexpr int32_t kOpenSeveralBoards = -3;  // more than one attached and none c
 std::vector<std::string> ListBoards();
 
 // The board every later open uses; empty (the start): the only one attached.
+// A path that is not listed opens nothing.
 void ChooseBoard(const std::string& path);
 
 // Opens the chosen or the only board and takes its lock (board_lock.h) for
