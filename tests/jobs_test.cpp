@@ -3,6 +3,7 @@
 // and the settle pauses in the one order they happened; the board itself
 // refuses any request byte it does not expect.
 #include <algorithm>
+#include <array>
 #include <filesystem>
 
 #include "link/commands.h"
@@ -215,6 +216,47 @@ TEST_F(Jobs, Detection)
         EXPECT_EQ(board->OpenHandles(), 0);
         EXPECT_EQ(ProgrammingState, 1) << "detection leaves the sequencer alone";
     }
+}
+
+// The simulated board and a second one listed beside it.
+std::vector<std::string> TwoBoards(uint16_t vendorId, uint16_t productId)
+{
+    std::vector<std::string> paths = kSimHidBackend.list(vendorId, productId);
+    paths.push_back("/dev/hidraw-other");
+    return paths;
+}
+
+TEST_F(Jobs, SeveralBoards)
+{
+    HidBackend two = kSimHidBackend;
+    two.list = TwoBoards;
+    // Any path opens, as another device's hidraw node would.
+    two.open = [](const char*) { return kSimHidBackend.open(InstalledSimBoard()->Path().c_str()); };
+    SetHidBackend(&two);
+    const TempFile file(FirmwareBuilder().Code({1}).bytes());
+    const std::string kWait = " | status: Wait... | result: 1027 1 0";
+    const std::string kRefused = kOpen + "3 | status: Connecting... | box: Error/16: ";
+    const std::array<std::string, 3> cases[] = {  // the board chosen, what detection and the update say
+        {"", "status: More than one board attached | result: 1025 0 0",
+         kRefused + "More than one board attached" + kWait},
+        {"/dev/hidraw-gone", "status: No board detected | result: 1025 0 0",
+         kRefused + "Could not connect to device" + kWait},
+        {board->Path(), "> 00 | status: Connected: Ferrit XR, version 3.02b | result: 1025 1 0",
+         "... | " + kDone + kWait},
+    };
+    for (const auto& [chosen, detection, update] : cases) {
+        SCOPED_TRACE(chosen);
+        ChooseBoard(chosen);
+        window = RecordingWindow();
+        DetectionJob(window);
+        EXPECT_EQ(Join(window.calls), detection);
+        window = RecordingWindow();
+        window.fileName = file.path();
+        UpdateJob(window);
+        ExpectEvents(window.calls, update);
+        EXPECT_EQ(board->CodeLog().size(), chosen == board->Path());
+    }
+    ChooseBoard("");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // as the proof of what reached the board.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -106,6 +107,13 @@ size_t Count(const std::string& text, const std::string& what)
     return n;
 }
 
+const std::string kIncomplete = "Aborted: the board holds an incomplete firmware; program it again before use\n";
+
+bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 std::string Describe(const Result& r)
 {
     return "exit " + std::to_string(r.status) + "\n--- stdout\n" + r.out + "--- stderr\n" + r.err;
@@ -147,6 +155,8 @@ TEST(Velkor, Table)
         {{"--sim", "demo", "detect"}, "", "Connected: Ferrit XR, version 3.02b\n", "", 0},
         {{"--sim", scenario({{"identifies", false}}), "detect"}, "", "Connected: unidentified device\n", "", 1},
         {{"--sim", absent, "detect"}, "", "No board detected\n", "", 3},
+        {{"--sim", scenario({{"chatter_ms", 1}, {"latency", "usb-fs"}}), "detect"}, "", "Connected: Ferrit XR", "", 0},
+        {{"--sim", "demo", "--device", "/dev/hidraw0", "detect"}, "", "No board detected\n", "", 3},
         {{"--sim", "demo", "--verbose", "detect"}, "", "Connected: Ferrit XR", "write 00 00 00 00 00 00 00 00 00\nread  00 00 43 00 00 03 02 62 00\n", 0},
         {{"--sim", absent, "--wait", "1", "program", file}, "", "", "No board detected within 1 s\n", 3},
         // program: success, and every failure on one stderr line
@@ -235,11 +245,12 @@ TEST(Velkor, CtrlCAndTerminals)
         "script -qefc " + Quote(Command(kVelkor, {"--sim", dir.Write("b.json", R"({"latency": "usb-fs"})"), "program", DataFile(dir, 3)})) + " /dev/null </dev/null",
     });
     EXPECT_EQ(r[0].status, 1) << Describe(r[0]);
-    EXPECT_EQ(r[0].err, "Stopping after the current record (Ctrl+C again to quit at once)\nAborted\n");
+    EXPECT_EQ(r[0].err, "Stopping after the current record (Ctrl+C again to quit at once)\n" + kIncomplete);
     const json board = json::parse(std::ifstream(dump), nullptr, false);
     EXPECT_EQ(board["open_handles"], 0);
     EXPECT_LT(board["data"].size(), 4u);
     EXPECT_EQ(r[1].status, 130) << Describe(r[1]);
+    EXPECT_TRUE(EndsWith(r[1].err, kIncomplete)) << r[1].err;
 
     EXPECT_EQ(r[2].status, 0) << r[2].out;
     EXPECT_EQ(Count(r[2].out, "zephyr"), 0u) << "the password was echoed:\n" << r[2].out;
@@ -252,6 +263,61 @@ TEST(Velkor, CtrlCAndTerminals)
     EXPECT_NE(r[3].out.find(" left\x1b[K"), std::string::npos);
     EXPECT_NE(r[3].out.find("\r\x1b[KUpdate complete!\r\n"), std::string::npos);
     EXPECT_EQ(r[3].out.substr(r[3].out.size() - 4), "\r\x1b[K");
+}
+
+// One board for two processes; a reader, a terminal or a session that goes
+// away mid-update; a board that never stops talking.
+TEST(Velkor, SharedBoardAndSignals)
+{
+    TempDir dir;
+    const std::string prog = "program " + Quote(DataFile(dir, 16)), shared = dir.Write("dev", "");
+    const auto velkor = [&](const std::string& name, json s, const std::string& args) {
+        s["dump"] = dir.Path(name + ".json");
+        return Command(kVelkor, {"--sim", dir.Write(name + ".scenario", s.dump())}) + " " + args;
+    };
+    const auto dump = [&](const std::string& name) {
+        return json::parse(std::ifstream(dir.Path(name + ".json")), nullptr, false);
+    };
+    const json usb = {{"latency", "usb-fs"}}, onShared = {{"device_path", shared}};
+    const std::string during = "WaitFor " + Quote(dir.Path("0.out")) + " 'Uploading data'; ";
+    const std::string started = " & p=$!; WaitFor $OUT 'Uploading data'; kill -";
+    const std::vector<Result> r = Shell(dir, {
+        velkor("first", {{"latency", "usb-fs"}, {"device_path", shared}}, prog),
+        during + velkor("second", onShared, prog),
+        during + velkor("second", onShared, "detect"),
+        during + velkor("waited", onShared, "--wait 30 " + prog),
+        "{ " + velkor("piped", usb, prog) + "; echo $? >" + Quote(dir.Path("piped.status")) + "; } | head -1",
+        velkor("hup", usb, prog) + started + "HUP $p; wait $p",
+        velkor("term", usb, prog) + started + "TERM $p; wait $p",
+        "timeout -k 1 3 " + velkor("chatter", {{"chatter_ms", 5}, {"silent", {"0xC2"}}, {"read_timeout_ms", 300}}, prog),
+    });
+    const json full = dump("first");
+    EXPECT_EQ(r[0].status, 0) << Describe(r[0]);
+    EXPECT_EQ(full["data"].size(), 16u);
+    for (int i : {1, 2}) {
+        EXPECT_EQ(r[i].status, 3) << Describe(r[i]);
+        EXPECT_EQ(r[i].err, "Board in use by another program\n");
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("second.json"))) << "the busy board was opened";
+    EXPECT_EQ(r[3].status, 0) << Describe(r[3]);
+    EXPECT_EQ(dump("waited")["data"], full["data"]);
+    EXPECT_EQ(dir.Read("piped.status"), "0\n") << r[4].err;
+    EXPECT_EQ(dump("piped")["data"], full["data"]);
+    for (int i : {5, 6}) {
+        const json part = dump(i == 5 ? "hup" : "term");
+        EXPECT_EQ(r[i].status, 1) << Describe(r[i]);
+        EXPECT_TRUE(EndsWith(r[i].err, kIncomplete)) << r[i].err;
+        EXPECT_NE(part["data"], full["data"]);
+        // Whole records: each block as the full run wrote it up to a record's
+        // end, erased after it.
+        for (const auto& [at, hex] : part["data"].items()) {
+            const std::string got = hex, want = full["data"][at];
+            size_t same = std::mismatch(got.begin(), got.end(), want.begin()).first - got.begin();
+            EXPECT_EQ(got.find_first_not_of('f', same - same % 128), std::string::npos) << at;
+        }
+    }
+    EXPECT_EQ(r[7].status, 1) << Describe(r[7]);
+    EXPECT_EQ(r[7].err, "Error -1 erasing 0x000000\n");
 }
 
 TEST(Velkor, ProgressLineText)
