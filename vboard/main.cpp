@@ -26,6 +26,7 @@ constexpr uint16_t kProductId = 0xFC31;
 constexpr size_t kShortSize = 9;   // report id + 8 bytes
 constexpr size_t kLongSize = 73;   // report id + 72 bytes
 constexpr uint8_t kUploadData = 0x10;
+constexpr uint8_t kChatterCode = 0xEE;  // awaited by no exchange
 
 // Vendor page 0xFF00, no report ids: one 8-byte input and one 72-byte
 // output report.
@@ -75,6 +76,8 @@ std::string Unrealisable(const SimConfig& config)
         return "key \"latency\": the real link sets its own pace";
     if (config.readTimeoutMs != SimConfig().readTimeoutMs)
         return "key \"read_timeout_ms\": on a real link the host decides how long it waits";
+    if (!config.devicePath.empty())
+        return "key \"device_path\": the kernel names a real device's node";
     if (config.noise >= kKernelQueue)
         return "key \"noise\": at most " + std::to_string(kKernelQueue - 1) +
                " on a real link (the kernel keeps " + std::to_string(kKernelQueue) +
@@ -84,9 +87,36 @@ std::string Unrealisable(const SimConfig& config)
 
 class VirtualBoard {
 public:
-    VirtualBoard(int fd, SimBoard& board) : fd_(fd), board_(board) {}
+    using Clock = std::chrono::steady_clock;
+
+    VirtualBoard(int fd, SimBoard& board, int chatterMs) : fd_(fd), board_(board), chatter_(chatterMs) {}
 
     bool Plugged() const { return plugged_; }
+
+    // Milliseconds until the next chatter report is due; -1 when none will be.
+    // Replies go out while their request is handled, so between events the
+    // board never owes one (a silent command's never comes): it chatters
+    // whenever a program has it open.
+    int ChatterWaitMs() const
+    {
+        if (chatter_.count() <= 0 || !plugged_ || handle_ < 0)
+            return -1;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(chatterAt_ - Clock::now());
+        return static_cast<int>(std::max<int64_t>(0, left.count()));
+    }
+
+    void ChatterIfDue()
+    {
+        if (ChatterWaitMs() != 0)
+            return;
+        uhid_event ev{};
+        ev.type = UHID_INPUT2;
+        ev.u.input2.size = kShortSize - 1;
+        ev.u.input2.data[0] = kChatterCode;
+        Send(ev);
+        // A loop that fell behind goes on from now rather than in a burst.
+        chatterAt_ = std::max(chatterAt_ + chatter_, Clock::now());
+    }
 
     bool Plug()
     {
@@ -128,8 +158,10 @@ public:
             return errno == EINTR || errno == EAGAIN;
         switch (ev.type) {
         case UHID_OPEN:
-            if (handle_ < 0)
+            if (handle_ < 0) {
                 handle_ = board_.Open(kVendorId, kProductId, 0);
+                chatterAt_ = Clock::now() + chatter_;
+            }
             break;
         case UHID_CLOSE:
             CloseHandle();
@@ -212,6 +244,8 @@ private:
 
     int fd_;
     SimBoard& board_;
+    const std::chrono::milliseconds chatter_;
+    Clock::time_point chatterAt_{};
     bool plugged_ = false;
     int32_t handle_ = -1;
 };
@@ -272,9 +306,9 @@ int main(int argc, char** argv)
 
     SimBoard board(config);
     board.SetReadTimeoutMs(0);
-    VirtualBoard device(fd, board);
+    VirtualBoard device(fd, board, config.chatterMs);
 
-    using Clock = std::chrono::steady_clock;
+    using Clock = VirtualBoard::Clock;
     const auto replugDelay = std::chrono::milliseconds(config.replugAfterMs);
     Clock::time_point replugAt = Clock::now() + replugDelay;
     bool replugPending = config.replugAfterMs >= 0;
@@ -293,6 +327,9 @@ int main(int argc, char** argv)
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(replugAt - Clock::now());
             timeout = static_cast<int>(std::max<int64_t>(0, left.count()));
         }
+        const int chatterWait = device.ChatterWaitMs();
+        if (chatterWait >= 0 && (timeout < 0 || chatterWait < timeout))
+            timeout = chatterWait;
         pollfd fds[2] = {{fd, POLLIN, 0}, {sfd, POLLIN, 0}};
         const int n = poll(fds, 2, timeout);
         if (n < 0 && errno != EINTR) {
@@ -306,6 +343,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "%s: reading /dev/uhid failed: %s\n", kName, std::strerror(errno));
             rc = 1;
         }
+        device.ChatterIfDue();
         if (wasPlugged && !device.Plugged()) {
             replugAt = Clock::now() + replugDelay;  // each unplug has its own replug
         } else if (!device.Plugged() && replugPending && Clock::now() >= replugAt) {
