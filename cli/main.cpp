@@ -29,9 +29,9 @@
 namespace {
 
 constexpr const char* kVersion = "velkor " VELKOR_VERSION_TEXT;
-// The job reads the file name into a 260-byte buffer, as the window's edit
-// field holds it; a longer path would be cut and name another file.
-constexpr size_t kMaxFileName = 258;
+// The job reads at most this many characters of the file name, as of the
+// window's edit field; a longer path would be cut and name another file.
+constexpr size_t kMaxFileName = kFileNameMaxChars;
 // The password check pauses like the service dialog does, against guessing.
 constexpr std::chrono::milliseconds kPasswordPause(2000);
 constexpr std::chrono::milliseconds kWaitPoll(200);
@@ -275,6 +275,7 @@ std::string OneLine(std::string text)
 
 int main(int argc, char** argv)
 {
+    UseUtf8(argc, argv);
     StartInterruptWatch();
 
     CLI::App app{"Velkor Update Utility: detects, programs and services the marker's control board over USB."};
@@ -341,7 +342,7 @@ int main(int argc, char** argv)
 
     if (inspect->parsed())
         return InspectFirmware(options.file, stdout, stderr);
-    if (program->parsed() && options.file.size() > kMaxFileName) {
+    if (program->parsed() && Utf8Characters(options.file) > kMaxFileName) {
         Fail("the firmware file's path is longer than " + std::to_string(kMaxFileName) + " characters");
         return kExitUsage;
     }

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "support/firmware_builder.h"
 
@@ -71,22 +72,39 @@ TEST_F(MainWindow, HintAndProgramFollowTheBoardAndTheFileName)
 }
 
 // The open-file dialog, owned by the window, offers firmware files first; the
-// pick goes into the edit.
+// pick goes into the edit, and the current folder stays where it was. A file
+// under a folder named outside the system's code page is found and programmed.
 TEST_F(MainWindow, BrowseOffersEncFilesAndTheEditTakesThePick)
 {
     Start();
     WaitHint("Select a firmware file to upload");
-    TempFile file(Bytes{'D'});
+    const auto folder = std::filesystem::temp_directory_path() / std::filesystem::u8path("Прошивка 固件 ✓");
+    const auto file = folder / "fw.enc";
+    std::filesystem::create_directories(folder);
+    const Bytes fw = FirmwareBuilder().Data(0x1000, Pattern(8)).bytes();
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(fw.data()), fw.size());
+    const auto here = std::filesystem::current_path();
     OnDialog("Open", [&](HWND dialog) {
         EXPECT_EQ(GetWindow(dialog, GW_OWNER), main);
         EXPECT_EQ(ItemText(dialog, 0x470), "Firmware Files (*.enc)");  // the file type list
-        SetDlgItemTextA(dialog, 0x47c, file.path().c_str());           // the file name field
+        SetDlgItemTextW(dialog, 0x47c, file.c_str());                   // the file name field
         Press(dialog, IDOK);
     });
     Click(IDC_BROWSE);
     EXPECT_TRUE(AnswerAll());
     EXPECT_EQ(WaitHint("Ready", 1000), "Ready");
-    EXPECT_STRCASEEQ(Text(IDC_FIRMWARE_FILE).c_str(), file.path().c_str());
+    wchar_t picked[MAX_PATH] = L"";
+    GetDlgItemTextW(main, IDC_FIRMWARE_FILE, picked, MAX_PATH);
+    std::error_code error;
+    EXPECT_TRUE(std::filesystem::equivalent(picked, file, error));
+    EXPECT_EQ(std::filesystem::current_path(), here);
+    OnDialog("Done", [](HWND box) {
+        EXPECT_EQ(BoxText(box), "Update complete!");
+        Press(box, IDOK);
+    });
+    Click(IDC_PROGRAM);
+    EXPECT_TRUE(AnswerAll(20000));
+    std::filesystem::remove_all(folder);
 }
 
 class Update : public GuiTest {
