@@ -78,7 +78,10 @@ TEST_F(MainWindow, BrowseOffersEncFilesAndTheEditTakesThePick)
 {
     Start();
     WaitHint("Select a firmware file to upload");
-    const auto folder = std::filesystem::temp_directory_path() / std::filesystem::u8path("Прошивка 固件 ✓");
+    std::string name;  // a path over 260 bytes in UTF-8, but not characters
+    for (int i = 0; i < 8; ++i)
+        name += "Прошивка 固件 ✓-";
+    const auto folder = std::filesystem::temp_directory_path() / std::filesystem::u8path(name);
     const auto file = folder / "fw.enc";
     std::filesystem::create_directories(folder);
     const Bytes fw = FirmwareBuilder().Data(0x1000, Pattern(8)).bytes();
