@@ -69,6 +69,13 @@ TEST_F(MainWindow, HintAndProgramFollowTheBoardAndTheFileName)
     Key(WM_KEYDOWN, VK_RETURN, {});
     EXPECT_FALSE(UpdateRunning);
     EXPECT_TRUE(IsWindow(main));
+    // A character typed in any script reaches the edit as it is.
+    SetFileName("");
+    PostMessageW(GetDlgItem(main, IDC_FIRMWARE_FILE), WM_CHAR, L'固', 1);
+    Pump(50);
+    wchar_t typed[4] = L"";
+    GetDlgItemTextW(main, IDC_FIRMWARE_FILE, typed, 4);
+    EXPECT_STREQ(typed, L"固");
 }
 
 // The open-file dialog, owned by the window, offers firmware files first; the
