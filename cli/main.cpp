@@ -29,8 +29,8 @@
 namespace {
 
 constexpr const char* kVersion = "velkor " VELKOR_VERSION_TEXT;
-// The job reads at most this many characters of the file name, as of the
-// window's edit field; a longer path would be cut and name another file.
+// The window's limit on the file name, in characters; the job's buffer holds
+// that many, and a longer path could be cut and name another file.
 constexpr size_t kMaxFileName = kFileNameMaxChars;
 // The password check pauses like the service dialog does, against guessing.
 constexpr std::chrono::milliseconds kPasswordPause(2000);
