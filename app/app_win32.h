@@ -20,7 +20,8 @@ extern DWORD CommsThreadId;
 HWND CreateMainWindow(HINSTANCE instance);
 
 // One message of the UI thread: accelerators first, then the dialog
-// manager's keys, then the window itself.
+// manager's keys, then the window itself. msg is as GetMessageW or
+// PeekMessageW gave it.
 void ProcessUiMessage(HWND mainWindow, HACCEL accelerators, MSG& msg);
 
 // The whole program: main window, message loop; returns the exit code.
@@ -42,5 +43,5 @@ BOOL SetServiceMenu(HWND window, BOOL on);
 
 // The open-file dialog behind "...". Tests put a stand-in here rather than
 // drive the real one.
-using OpenFileDialogFn = BOOL(WINAPI*)(LPOPENFILENAMEA);
+using OpenFileDialogFn = BOOL(WINAPI*)(LPOPENFILENAMEW);
 extern OpenFileDialogFn OpenFileDialog;

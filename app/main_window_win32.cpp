@@ -3,15 +3,18 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <iterator>
+
 #include "app/app_win32.h"
 #include "resources/resource.h"
 #include "worker/comms_thread_win32.h"
+#include "worker/job_window.h"
 #include "worker/messages.h"
 
 uint32_t BoardStatus = 0;
 bool UpdateRunning = false;
 DWORD CommsThreadId = 0;
-OpenFileDialogFn OpenFileDialog = GetOpenFileNameA;
+OpenFileDialogFn OpenFileDialog = GetOpenFileNameW;
 
 namespace {
 
@@ -73,18 +76,20 @@ BOOL OnInitDialog(HWND window)
 }
 
 // Picks the hint and whether "Program" may be pressed, from the last board
-// report and the file name as it stands.
+// report and the file name as it stands, as much of it as the job reads. File
+// names are handled wide throughout: in ANSI, one outside the system's code
+// page would not be found.
 void Refresh(HWND window)
 {
     const char* hint = "Attach board to USB and power on";
     BOOL ready = FALSE;
     if (BoardStatus & 0xFFFF) {
-        char name[259];
-        GetDlgItemTextA(window, IDC_FIRMWARE_FILE, name, sizeof name);
-        if (name[0] == '\0') {
+        wchar_t name[kFileNameMaxChars + 1];
+        GetDlgItemTextW(window, IDC_FIRMWARE_FILE, name, static_cast<int>(std::size(name)));
+        if (name[0] == L'\0') {
             hint = "Select a firmware file to upload";
         } else {
-            const DWORD attributes = GetFileAttributesA(name);
+            const DWORD attributes = GetFileAttributesW(name);
             if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 hint = "Selected filename does not exist";
             } else {
@@ -101,17 +106,19 @@ void Refresh(HWND window)
 
 void Browse(HWND window)
 {
-    char file[260] = "";
-    OPENFILENAMEA ofn = {};
-    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    wchar_t file[MAX_PATH] = L"";
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
     ofn.hwndOwner = window;
-    ofn.lpstrFilter = "Firmware Files (*.enc)\0*.enc\0All Files (*.*)\0*.*\0";
+    ofn.lpstrFilter = L"Firmware Files (*.enc)\0*.enc\0All Files (*.*)\0*.*\0";
     ofn.lpstrFile = file;
-    ofn.nMaxFile = sizeof file;
-    ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    ofn.nMaxFile = static_cast<DWORD>(std::size(file));
+    // Left in the file's folder, the process would hold it open, and the
+    // stick it is on could not be ejected while the window is open.
+    ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
     // The edit reports the change itself, and that refreshes the window.
     if (OpenFileDialog(&ofn))
-        SetDlgItemTextA(window, IDC_FIRMWARE_FILE, file);
+        SetDlgItemTextW(window, IDC_FIRMWARE_FILE, file);
 }
 
 void StartOrAbort(HWND window)

@@ -16,17 +16,20 @@ HWND CreateMainWindow(HINSTANCE instance)
     controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES | ICC_PROGRESS_CLASS;
     if (!InitCommonControlsEx(&controls))
         return nullptr;
-    return CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc, 0);
+    // A Unicode window, so the file name edit holds names in any script.
+    return CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
 }
 
+// Wide all the way: a character typed in ANSI outside the system's code page
+// would arrive as '?'.
 void ProcessUiMessage(HWND mainWindow, HACCEL accelerators, MSG& msg)
 {
-    if (TranslateAcceleratorA(mainWindow, accelerators, &msg))
+    if (TranslateAcceleratorW(mainWindow, accelerators, &msg))
         return;
-    if (IsDialogMessageA(mainWindow, &msg))
+    if (IsDialogMessageW(mainWindow, &msg))
         return;
     TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+    DispatchMessageW(&msg);
 }
 
 int RunVelkorUpdate(HINSTANCE instance)
@@ -39,7 +42,7 @@ int RunVelkorUpdate(HINSTANCE instance)
         return 0;
     MSG msg;
     BOOL got;
-    while ((got = GetMessageA(&msg, nullptr, 0, 0)) > 0)
+    while ((got = GetMessageW(&msg, nullptr, 0, 0)) > 0)
         ProcessUiMessage(window, accelerators, msg);
     // The main window's quit message carries 0.
     return got == 0 ? static_cast<int>(msg.wParam) : 0;

@@ -30,9 +30,9 @@
 namespace {
 
 constexpr const char* kVersion = "velkor " VELKOR_VERSION_TEXT;
-// The job reads the file name into a 260-byte buffer, as the window's edit
-// field holds it; a longer path would be cut and name another file.
-constexpr size_t kMaxFileName = 258;
+// The window's limit on the file name, in characters; the job's buffer holds
+// that many, and a longer path could be cut and name another file.
+constexpr size_t kMaxFileName = kFileNameMaxChars;
 // The password check pauses like the service dialog does, against guessing.
 constexpr std::chrono::milliseconds kPasswordPause(2000);
 constexpr std::chrono::milliseconds kWaitPoll(200);
@@ -358,6 +358,7 @@ std::string OneLine(std::string text)
 
 int main(int argc, char** argv)
 {
+    UseUtf8(argc, argv);
     StartInterruptWatch();
 
     CLI::App app{"Velkor Update Utility: detects, programs and services the marker's control board over USB."};
@@ -428,7 +429,7 @@ int main(int argc, char** argv)
 
     if (inspect->parsed())
         return InspectFirmware(options.file, stdout, stderr);
-    if (program->parsed() && options.file.size() > kMaxFileName) {
+    if (program->parsed() && Utf8Characters(options.file) > kMaxFileName) {
         Fail("the firmware file's path is longer than " + std::to_string(kMaxFileName) + " characters");
         return kExitUsage;
     }

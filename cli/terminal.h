@@ -5,6 +5,11 @@
 #include <cstddef>
 #include <string>
 
+// Makes argv the program's arguments in UTF-8, as the core takes file names,
+// and has a console show the program's UTF-8 output as such. POSIX systems
+// pass arguments as they are; there it does nothing.
+void UseUtf8(int& argc, char**& argv);
+
 bool StdoutIsTerminal();
 bool StderrIsTerminal();
 

@@ -69,6 +69,8 @@ bool ReadByte(int fd, char& c)
 
 }  // namespace
 
+void UseUtf8(int& /*argc*/, char**& /*argv*/) {}
+
 bool StdoutIsTerminal()
 {
     return isatty(STDOUT_FILENO);

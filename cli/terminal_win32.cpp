@@ -2,12 +2,17 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <io.h>
+#include <string>
+#include <vector>
 
 #include "cli/interrupts.h"
+#include "update/utf8_win32.h"
 
 namespace {
 
@@ -16,6 +21,12 @@ namespace {
 HANDLE g_entry = INVALID_HANDLE_VALUE;
 DWORD g_entrySaved = 0;
 std::atomic<bool> g_restoreConsole{false};
+
+// The arguments in UTF-8 for as long as the program runs, and the console's
+// output code page from before it.
+std::vector<std::string> g_arguments;
+std::vector<char*> g_argv;
+UINT g_outputCodePage = 0;
 
 bool IsConsole(DWORD stdHandle)
 {
@@ -47,6 +58,28 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
 }
 
 }  // namespace
+
+void UseUtf8(int& argc, char**& argv)
+{
+    // The C runtime's argv is in the ANSI code page, where every character
+    // outside it has already become '?'.
+    int count = 0;
+    if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 0; i < count; ++i)
+            g_arguments.push_back(Utf8FromWide(wide[i]));
+        LocalFree(wide);
+        for (std::string& argument : g_arguments)
+            g_argv.push_back(argument.data());
+        g_argv.push_back(nullptr);
+        argc = count;
+        argv = g_argv.data();
+    }
+    // The console is the user's and outlives the program: its code page is
+    // put back at the end.
+    g_outputCodePage = GetConsoleOutputCP();
+    if (g_outputCodePage != 0 && SetConsoleOutputCP(CP_UTF8))
+        std::atexit([] { SetConsoleOutputCP(g_outputCodePage); });
+}
 
 bool StdoutIsTerminal()
 {

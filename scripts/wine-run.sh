@@ -17,6 +17,9 @@ shift
 export WINEPREFIX="$prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
+# Wine names Unix files in the locale's character set; in plain ASCII ("C")
+# no file name outside it can be made or opened.
+[ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
 
 # A Wine process started without a display leaves the prefix's desktop without
 # one for good, so a headless run gets a server of its own, and Wine is ended

@@ -140,6 +140,9 @@ TEST(Velkor, Table)
     bad.BadCrcData(128, Pattern(64));
     const std::string file = dir.Write("fw.enc", Text(fw.bytes())), badFile = dir.Write("bad.enc", Text(bad.bytes()));
     const std::string dump = dir.Path("dump.json"), setDump = dir.Path("set.json");
+    std::string wide;  // a path over 258 bytes, not characters
+    for (int i = 0; i < 80; ++i)
+        wide += "固";
     const std::string stray = dir.Write("stray.enc", Text(FirmwareBuilder().Data(0, Pattern(16)).Raw({'D'}).bytes()));
     const std::string tooLong = dir.Write("long.enc", Text(FirmwareBuilder().Data(0x1000, Pattern(65)).bytes()));
     const std::string absent = scenario({{"present", false}});
@@ -165,6 +168,7 @@ TEST(Velkor, Table)
         {{"--sim", absent, "program", file}, "", "Wait...\n", "Could not connect to device\n", 3},
         {{"--sim", "demo", "program", badFile}, "", "Wait...\n", "CRC error in block 5\n", 1},
         {{"--sim", "demo", "program", std::string(259, 'x')}, "", "", "*", 2},
+        {{"--sim", "demo", "program", dir.Write(wide + ".enc", Text(fw.bytes()))}, "", "Update complete!\n", "", 0},
         // inspect: the listing, and the record the update would stop at
         {{"inspect", file}, "", listing + "no problems: the update would program the whole file\n", "", 0},
         {{"inspect", badFile}, "", "problems: 1\nthe update would stop at record 5: CRC error in block 5\n", "", 1},

@@ -1,7 +1,8 @@
-// Win32 firmware file: CreateFileA/ReadFile, no stdio buffering.
+// Win32 firmware file: CreateFileW/ReadFile, no stdio buffering.
 #include <windows.h>
 
 #include "update/firmware_file.h"
+#include "update/utf8_win32.h"
 
 namespace {
 
@@ -14,8 +15,9 @@ HANDLE ToHandle(FirmwareFile file)
 
 FirmwareFile OpenFirmwareFile(const char* path)
 {
-    // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open.
-    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    // The path is UTF-8. Without FILE_FLAG_BACKUP_SEMANTICS a directory does
+    // not open.
+    HANDLE h = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return kNoFile;

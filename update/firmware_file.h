@@ -10,7 +10,7 @@ using FirmwareFile = intptr_t;
 constexpr FirmwareFile kNoFile = -1;
 
 // Opens an existing file for reading, other readers allowed. A directory is
-// not a firmware file and does not open.
+// not a firmware file and does not open. On Windows the path is UTF-8.
 FirmwareFile OpenFirmwareFile(const char* path);
 
 // Reads up to count bytes. Returns the number read (less than count only at

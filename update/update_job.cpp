@@ -1,5 +1,6 @@
 #include "update/update_job.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "link/commands.h"
@@ -9,9 +10,6 @@
 #include "worker/messages.h"
 
 namespace {
-
-constexpr size_t kFileNameSize = 260;
-constexpr size_t kFileNameLimit = 259;  // characters read, terminator included
 
 struct Job {
     JobWindow& window;
@@ -157,8 +155,8 @@ void RunWithFile(Job& job)
 void UpdateJob(JobWindow& window)
 {
     Job job(window);
-    char fileName[kFileNameSize] = {};
-    window.ReadFileName(fileName, kFileNameLimit);
+    char fileName[kFileNameBufferSize] = {};
+    window.ReadFileName(fileName, sizeof fileName);
     if (fileName[0] == '\0') {
         job.Error("Firmware file not selected");
     } else if ((job.file = OpenFirmwareFile(fileName)) == kNoFile) {
@@ -169,4 +167,11 @@ void UpdateJob(JobWindow& window)
     }
     window.SetStatus("Wait...");
     window.SendResult(UM_UPDATE, 1, 0);
+}
+
+size_t Utf8Characters(const std::string& text)
+{
+    // Continuation bytes (10xxxxxx) are part of the character before them.
+    const auto starts = std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; });
+    return std::max(static_cast<size_t>(starts), (text.size() + 3) / 4);
 }

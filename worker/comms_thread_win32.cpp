@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 #include "resources/resource.h"
@@ -67,9 +68,14 @@ public:
         SendMessageA(window_, message, static_cast<WPARAM>(wparam), static_cast<LPARAM>(lparam));
     }
 
+    // Read wide: the ANSI text would turn every character outside the
+    // system's code page into '?'.
     void ReadFileName(char* buf, size_t size) override
     {
-        GetDlgItemTextA(window_, IDC_FIRMWARE_FILE, buf, static_cast<int>(size));
+        wchar_t name[kFileNameMaxChars + 1] = L"";
+        GetDlgItemTextW(window_, IDC_FIRMWARE_FILE, name, static_cast<int>(std::size(name)));
+        if (size > 0 && WideCharToMultiByte(CP_UTF8, 0, name, -1, buf, static_cast<int>(size), nullptr, nullptr) == 0)
+            buf[0] = '\0';  // too long for buf: no name rather than part of one
     }
 
     // Only UM_ABORT is taken: anything else queued meanwhile waits for the

@@ -16,6 +16,12 @@ enum MessageIcon : uint32_t {
 };
 constexpr int kButtonOk = 1;  // IDOK
 
+// A job reads at most this many characters of the file name, as the window's
+// edit counts them (UTF-16 units on Windows). In UTF-8 each takes up to 4
+// bytes; the buffer holds them and a terminator.
+constexpr size_t kFileNameMaxChars = 258;
+constexpr size_t kFileNameBufferSize = kFileNameMaxChars * 4 + 1;
+
 class JobWindow {
 public:
     virtual ~JobWindow() = default;
@@ -33,8 +39,8 @@ public:
     // UM_CHECK_BOARD, UM_UPDATE or UM_SERVICE, sent to the window.
     virtual void SendResult(uint32_t message, uint32_t wparam, int32_t lparam) = 0;
 
-    // The text of IDC_FIRMWARE_FILE, at most size - 1 characters and a
-    // terminator.
+    // The text of IDC_FIRMWARE_FILE in UTF-8: its first kFileNameMaxChars
+    // characters at most, no more than size - 1 bytes, and a terminator.
     virtual void ReadFileName(char* buf, size_t size) = 0;
 
     // Removes one pending UM_ABORT from the worker's queue, if there is one,

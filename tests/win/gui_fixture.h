@@ -93,7 +93,7 @@ protected:
         const DWORD start = GetTickCount();
         for (;;) {
             MSG msg;
-            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
                 ProcessUiMessage(main, accelerators, msg);
             if (done())
                 return true;

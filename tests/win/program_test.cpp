@@ -60,6 +60,13 @@ TEST(Program, EveryWayOutEndsItWithZero)
         PROCESS_INFORMATION process = {};
         HWND window = Launch(way.exe, process);
         EXPECT_EQ(WaitText(GetDlgItem(window, IDC_STATUS), way.status), way.status);
+        // Typed through the program's own loop, a character in any script stays as it is.
+        PostMessageW(GetDlgItem(window, IDC_FIRMWARE_FILE), WM_CHAR, L'固', 1);
+        wchar_t typed[4] = L"";
+        for (int i = 0; i < 100 && !typed[0]; ++i, Sleep(20))
+            SendMessageTimeoutW(GetDlgItem(window, IDC_FIRMWARE_FILE), WM_GETTEXT, 4, reinterpret_cast<LPARAM>(typed),
+                                SMTO_ABORTIFHUNG, 5000, nullptr);
+        EXPECT_STREQ(typed, L"固");
         // Escape as typed in the edit, which has the focus.
         const bool key = way.message == WM_KEYDOWN;
         PostMessageA(key ? GetDlgItem(window, IDC_FIRMWARE_FILE) : window, way.message, way.wparam, key);

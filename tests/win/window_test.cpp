@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "support/firmware_builder.h"
 
@@ -68,25 +69,52 @@ TEST_F(MainWindow, HintAndProgramFollowTheBoardAndTheFileName)
     Key(WM_KEYDOWN, VK_RETURN, {});
     EXPECT_FALSE(UpdateRunning);
     EXPECT_TRUE(IsWindow(main));
+    // A character typed in any script reaches the edit as it is.
+    SetFileName("");
+    PostMessageW(GetDlgItem(main, IDC_FIRMWARE_FILE), WM_CHAR, L'固', 1);
+    Pump(50);
+    wchar_t typed[4] = L"";
+    GetDlgItemTextW(main, IDC_FIRMWARE_FILE, typed, 4);
+    EXPECT_STREQ(typed, L"固");
 }
 
 // The open-file dialog, owned by the window, offers firmware files first; the
-// pick goes into the edit.
+// pick goes into the edit, and the current folder stays where it was. A file
+// under a folder named outside the system's code page is found and programmed.
 TEST_F(MainWindow, BrowseOffersEncFilesAndTheEditTakesThePick)
 {
     Start();
     WaitHint("Select a firmware file to upload");
-    TempFile file(Bytes{'D'});
+    std::string name;  // a path over 260 bytes in UTF-8, but not characters
+    for (int i = 0; i < 8; ++i)
+        name += "Прошивка 固件 ✓-";
+    const auto folder = std::filesystem::temp_directory_path() / std::filesystem::u8path(name);
+    const auto file = folder / "fw.enc";
+    std::filesystem::create_directories(folder);
+    const Bytes fw = FirmwareBuilder().Data(0x1000, Pattern(8)).bytes();
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(fw.data()), fw.size());
+    const auto here = std::filesystem::current_path();
     OnDialog("Open", [&](HWND dialog) {
         EXPECT_EQ(GetWindow(dialog, GW_OWNER), main);
         EXPECT_EQ(ItemText(dialog, 0x470), "Firmware Files (*.enc)");  // the file type list
-        SetDlgItemTextA(dialog, 0x47c, file.path().c_str());           // the file name field
+        SetDlgItemTextW(dialog, 0x47c, file.c_str());                   // the file name field
         Press(dialog, IDOK);
     });
     Click(IDC_BROWSE);
     EXPECT_TRUE(AnswerAll());
     EXPECT_EQ(WaitHint("Ready", 1000), "Ready");
-    EXPECT_STRCASEEQ(Text(IDC_FIRMWARE_FILE).c_str(), file.path().c_str());
+    wchar_t picked[MAX_PATH] = L"";
+    GetDlgItemTextW(main, IDC_FIRMWARE_FILE, picked, MAX_PATH);
+    std::error_code error;
+    EXPECT_TRUE(std::filesystem::equivalent(picked, file, error));
+    EXPECT_EQ(std::filesystem::current_path(), here);
+    OnDialog("Done", [](HWND box) {
+        EXPECT_EQ(BoxText(box), "Update complete!");
+        Press(box, IDOK);
+    });
+    Click(IDC_PROGRAM);
+    EXPECT_TRUE(AnswerAll(20000));
+    std::filesystem::remove_all(folder);
 }
 
 class Update : public GuiTest {
