@@ -9,15 +9,17 @@
 #include "link/hid.h"
 #include "sim/scenario.h"
 #include "sim/sim_board.h"
+#include "update/utf8_win32.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/)
 {
     std::string scenario = "demo";
-    const DWORD needed = GetEnvironmentVariableA("VELKOR_SIM", nullptr, 0);
+    // Wide, like every file name here: the scenario may sit under any folder.
+    const DWORD needed = GetEnvironmentVariableW(L"VELKOR_SIM", nullptr, 0);
     if (needed > 1) {
-        std::string value(needed, '\0');
-        value.resize(GetEnvironmentVariableA("VELKOR_SIM", value.data(), needed));
-        scenario = value;
+        std::wstring value(needed, L'\0');
+        value.resize(GetEnvironmentVariableW(L"VELKOR_SIM", value.data(), needed));
+        scenario = Utf8FromWide(value.c_str());
     }
 
     SimConfig config;

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "link/board_link.h"
 #include "link/commands.h"
@@ -180,16 +180,18 @@ void Inspector::Summary(uint64_t end)
 int InspectFirmware(const std::string& path, std::FILE* out, std::FILE* err)
 {
     // The core's open says only yes or no; the reason is worth a line here.
-    struct stat st;
-    const char* reason = nullptr;
-    if (stat(path.c_str(), &st) != 0)
-        reason = std::strerror(errno);
-    else if (S_ISDIR(st.st_mode))
+    // The name is UTF-8, which a path object reaches on Windows too.
+    std::error_code ec;
+    const std::filesystem::file_status st = std::filesystem::status(std::filesystem::u8path(path), ec);
+    std::string reason;
+    if (ec)
+        reason = ec.message();
+    else if (std::filesystem::is_directory(st))
         reason = "is a directory";
-    const FirmwareFile file = reason == nullptr ? OpenFirmwareFile(path.c_str()) : kNoFile;
+    const FirmwareFile file = reason.empty() ? OpenFirmwareFile(path.c_str()) : kNoFile;
     if (file == kNoFile) {
         std::fprintf(err, "Could not open firmware file: %s: %s\n", path.c_str(),
-                     reason != nullptr ? reason : std::strerror(errno));
+                     !reason.empty() ? reason.c_str() : std::strerror(errno));
         return 1;
     }
     Inspector inspector(out, file);

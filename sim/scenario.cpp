@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <optional>
 
@@ -352,20 +354,21 @@ bool LoadScenario(const std::string& pathOrDemo, SimConfig& config, std::string&
     }
 
     const std::string name = "\"" + pathOrDemo + "\"";
-    std::FILE* file = std::fopen(pathOrDemo.c_str(), "rb");
-    if (file == nullptr) {
-        error = "scenario: cannot open " + name + ": " + std::strerror(errno);
+    // The name is UTF-8; a path object opens it on Windows too, whatever the
+    // system's code page.
+    errno = 0;
+    std::ifstream file(std::filesystem::u8path(pathOrDemo), std::ios::binary);
+    if (!file) {
+        error = "scenario: cannot open " + name + ": " + std::strerror(errno != 0 ? errno : ENOENT);
         return false;
     }
     std::string text;
     char chunk[4096];
-    size_t got = 0;
     errno = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0 && text.size() <= kMaxScenarioBytes)
-        text.append(chunk, got);
-    const bool failed = std::ferror(file) != 0;
+    while (text.size() <= kMaxScenarioBytes && file.read(chunk, sizeof chunk).gcount() > 0)
+        text.append(chunk, static_cast<size_t>(file.gcount()));
+    const bool failed = file.bad();
     const int readErrno = errno;
-    std::fclose(file);
     if (failed) {
         error = "scenario: cannot read " + name + ": " +
                 (readErrno != 0 ? std::strerror(readErrno) : "read error");

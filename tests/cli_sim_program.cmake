@@ -1,6 +1,6 @@
 # A whole update by the command-line program on the simulated board, run as
 # a user runs it: exit status 0, and "Update complete!" after the board is
-# booted, before the status goes back to idle.
+# booted, before the status goes back to idle; and inspect finds no problem.
 #   cmake -P cli_sim_program.cmake [LAUNCHER...] VELKOR FIRMWARE
 # The launcher is how a cross-built program runs here (Wine).
 # The command is what follows the script's path.
@@ -29,4 +29,10 @@ if(NOT status STREQUAL "0")
 endif()
 if(NOT out MATCHES "\nDone\\.\nUpdate complete!\nWait\\.\\.\\.\n$")
   message(FATAL_ERROR "the output does not end with Done., Update complete!, Wait...\nstdout:\n${out}\nstderr:\n${err}")
+endif()
+
+# The file checker opens the same name the same way.
+execute_process(COMMAND ${command} inspect ${firmware} RESULT_VARIABLE status OUTPUT_VARIABLE out)
+if(NOT status STREQUAL "0" OR NOT out MATCHES "no problems")
+  message(FATAL_ERROR "inspect: exit status ${status}, expected 0 and no problems\nstdout:\n${out}")
 endif()
