@@ -116,7 +116,7 @@ text=$(tr -d '\r' <"$log")
 if [ $rc = 0 ] && [ "$(grep -v ':warn:' <<<"$text" | tail -1)" = OK ]; then
   pass "VelkorUpdate.exe meanwhile: \"Board in use by another program\", \"Program\" off; then the board again"
 else
-  fail "VelkorUpdate.exe while velkor.exe programs: $(grep -v '^status' <<<"$text" | tail -2 | tr '\n' '|')"
+  fail "VelkorUpdate.exe while velkor.exe programs: $(grep -v -e '^status' -e ':warn:' <<<"$text" | tail -2 | tr '\n' '|')"
 fi
 
 # The window, on the prefix's virtual desktop, which draws its caption. The
@@ -146,7 +146,7 @@ text=$(tr -d '\r' <"$log")
 if [ $rc = 0 ] && [ "$(grep -v ':warn:' <<<"$text" | tail -1)" = OK ]; then
   pass "VelkorUpdate.exe: connected, updated through its window, ended"
 else
-  fail "VelkorUpdate.exe: $(grep -v '^status' <<<"$text" | tail -2 | tr '\n' '|')"
+  fail "VelkorUpdate.exe: $(grep -v -e '^status' -e ':warn:' <<<"$text" | tail -2 | tr '\n' '|')"
 fi
 states=$(sed -n 's/.*NtSetThreadExecutionState (\(0x[0-9a-f]*\),.*/\1/p' <<<"$text" | xargs)
 if [ "$states" = "0x80000001 0x80000000" ]; then
