@@ -90,6 +90,17 @@ private:
     HWND window_;
 };
 
+// The PC must not go to sleep in the middle of an update: the board would be
+// left half programmed. The request is the thread's own, so it is made on
+// the worker and withdrawn however the job ends.
+class KeepAwake {
+public:
+    KeepAwake() { SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED); }
+    ~KeepAwake() { SetThreadExecutionState(ES_CONTINUOUS); }
+    KeepAwake(const KeepAwake&) = delete;
+    KeepAwake& operator=(const KeepAwake&) = delete;
+};
+
 }  // namespace
 
 DWORD WINAPI CommsThreadProc(LPVOID param)
@@ -117,9 +128,11 @@ DWORD WINAPI CommsThreadProc(LPVOID param)
         case UM_CHECK_BOARD:
             DetectionJob(window);
             break;
-        case UM_UPDATE:
+        case UM_UPDATE: {
+            KeepAwake awake;
             UpdateJob(window);
             break;
+        }
         case UM_SERVICE:
             ServiceJob(window, static_cast<uint32_t>(msg.wParam), static_cast<int32_t>(msg.lParam));
             break;

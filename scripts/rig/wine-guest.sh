@@ -21,6 +21,19 @@ run() {
   tail -n +1 -s 0.1 -f --pid=$pid $log | stdbuf -oL tr -d '\r'
   wait $pid
 }
+# The same in the background, its output in LOG: start LOG PROGRAM [ARGS].
+start() {
+  local log=$1; shift
+  timeout -k 5 "${limit:-120}" wine "$@" >"$log" 2>&1 &
+}
+# Waits for a line in LOG matching PATTERN (extended); fails once process PID
+# has ended without one: await PATTERN LOG PID.
+await() {
+  until grep -Eqs -- "$1" "$2"; do
+    kill -0 "$3" 2>/dev/null || grep -Eqs -- "$1" "$2" || return 1
+    sleep 0.2
+  done
+}
 # Each line with the time it arrived.
 stamped() { while IFS= read -r line; do echo "$EPOCHREALTIME $line"; done; }
 pass() { echo "PASS: $*"; }
@@ -78,36 +91,68 @@ else
   fail "silent board: exit $rc, ${seconds:-no erase error} s: $(cut -d' ' -f2- <<<"$text" | tail -3 | tr '\n' '|')"
 fi
 
-step "update"
-text=$(run $bin/velkor.exe program examples/demo.enc); rc=$?
+# Two programs on one board: whichever opened it first keeps it until it is
+# done, and the other one says so and sends nothing.
+step "velkor.exe program while the window waits"
+log=$out/window-busy.log
+limit=300 start "$log" $bin/drive_update.exe $bin/VelkorUpdate.exe examples/demo.enc --busy
+driver=$!
+text="the window never got ready" rc=none
+if await '^ready' "$log" $driver; then
+  # The window looks at the board once a second; a start that meets one of
+  # those looks is refused, as a user's would be, and tried again.
+  for _ in 1 2 3 4 5; do
+    text=$(run $bin/velkor.exe program examples/demo.enc); rc=$?
+    grep -qx 'Board in use by another program' <<<"$text" || break
+  done
+fi
 if [ $rc = 0 ] && grep -qx 'Update complete!' <<<"$text"; then
   pass "velkor.exe program"
 else
   fail "velkor.exe program: exit $rc: $(tail -3 <<<"$text" | tr '\n' '|')"
 fi
+wait $driver; rc=$?
+text=$(tr -d '\r' <"$log")
+if [ $rc = 0 ] && [ "$(grep -v ':warn:' <<<"$text" | tail -1)" = OK ]; then
+  pass "VelkorUpdate.exe meanwhile: \"Board in use by another program\", \"Program\" off; then the board again"
+else
+  fail "VelkorUpdate.exe while velkor.exe programs: $(grep -v -e '^status' -e ':warn:' <<<"$text" | tail -2 | tr '\n' '|')"
+fi
 
 # The window, on the prefix's virtual desktop, which draws its caption. The
-# driver holds the "Done" box up until the screenshot exists.
-step "update through the window"
-shoot() {
-  for _ in $(seq 3000); do
-    if grep -qs '^box "Done"' /tmp/velkor-run.log; then
-      sleep 0.5  # painted
-      import -window root -crop 800x600+0+0 +repage "$out/shot.png" && mv "$out/shot.png" "$out/window.png"
-      return
+# driver holds the "Done" box up, and with it the board, until the
+# screenshot exists; velkor.exe is refused before that. Wine's ntdll notes
+# each request to keep the PC awake.
+step "update through the window, velkor.exe refused meanwhile"
+log=$out/window.log
+WINEDEBUG=-all,warn+ntdll limit=300 start "$log" $bin/drive_update.exe $bin/VelkorUpdate.exe examples/demo.enc "$out/window.png"
+driver=$!
+if await '^status: (Starting|Programming|Booting|Erasing|Uploading)|^box "Done"' "$log" $driver; then
+  for command in "program examples/demo.enc" detect; do
+    text=$(run $bin/velkor.exe $command); rc=$?
+    if [ $rc != 0 ] && grep -qx 'Board in use by another program' <<<"$text" && { [ $rc = 3 ] || [ "$command" != detect ]; }; then
+      pass "velkor.exe ${command%% *} during the window's update: \"Board in use by another program\", exit $rc"
+    else
+      fail "velkor.exe ${command%% *} during the window's update: exit $rc: $(tail -3 <<<"$text" | tr '\n' '|')"
     fi
-    sleep 0.1
   done
-}
-rm -f /tmp/velkor-run.log
-shoot & shooter=$!
-text=$(limit=300 run $bin/drive_update.exe $bin/VelkorUpdate.exe examples/demo.enc "$out/window.png"); rc=$?
-kill $shooter 2>/dev/null
-echo "$text" >"$out/window.log"
-if [ $rc = 0 ] && [ "$(tail -1 <<<"$text")" = OK ]; then
+fi
+if await '^box "Done"' "$log" $driver; then
+  sleep 0.5  # painted
+  import -window root -crop 800x600+0+0 +repage "$out/shot.png" && mv "$out/shot.png" "$out/window.png"
+fi
+wait $driver; rc=$?
+text=$(tr -d '\r' <"$log")
+if [ $rc = 0 ] && [ "$(grep -v ':warn:' <<<"$text" | tail -1)" = OK ]; then
   pass "VelkorUpdate.exe: connected, updated through its window, ended"
 else
-  fail "VelkorUpdate.exe: $(grep -v '^status' <<<"$text" | tail -2 | tr '\n' '|')"
+  fail "VelkorUpdate.exe: $(grep -v -e '^status' -e ':warn:' <<<"$text" | tail -2 | tr '\n' '|')"
+fi
+states=$(sed -n 's/.*NtSetThreadExecutionState (\(0x[0-9a-f]*\),.*/\1/p' <<<"$text" | xargs)
+if [ "$states" = "0x80000001 0x80000000" ]; then
+  pass "VelkorUpdate.exe kept the PC awake for its update, and then no longer"
+else
+  fail "VelkorUpdate.exe's requests to keep the PC awake: ${states:-none}, not 0x80000001 0x80000000"
 fi
 
 # Wine holds the board's node open: it goes first, then the board writes its

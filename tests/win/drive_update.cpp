@@ -2,10 +2,13 @@
 // board in the status line, enters the firmware file, presses "Program",
 // answers the "Done" box and ends the program. Used by the rigs on a real HID
 // stack, where no test can reach inside the process.
-//   drive_update PROGRAM.exe FIRMWARE [SHOT]
+//   drive_update PROGRAM.exe FIRMWARE [SHOT | --busy]
 // With SHOT it holds the "Done" box up until that file exists: the rig takes
-// its screenshot then. Exit 0 when every step happened; otherwise 1 and a
-// line saying which did not.
+// its screenshot then. With --busy it presses nothing: once "Program" is
+// ready it says "ready", then waits for another program to take the board
+// (the status line says so and "Program" goes off, and stays off while it
+// does) and to let it go again. Exit 0 when every step happened; otherwise 1
+// and a line saying which did not.
 #include <cstdio>
 
 #include "remote_window.h"
@@ -15,6 +18,7 @@ namespace {
 
 constexpr DWORD kStepTimeoutMs = 60000;  // a slow emulated machine, a cold Wine
 const char kConnected[] = "Connected: Ferrit XR, version 3.02b";
+const char kBusy[] = "Board in use by another program";
 
 PROCESS_INFORMATION g_process = {};
 HWND g_status = nullptr;
@@ -56,12 +60,26 @@ void WaitFor(const std::string& what, Done done)
     }
 }
 
+// Ends the program as File > Exit does.
+int Exit(HWND window)
+{
+    PostMessageA(window, WM_COMMAND, IDM_EXIT, 0);
+    if (WaitForSingleObject(g_process.hProcess, kStepTimeoutMs) != WAIT_OBJECT_0)
+        Fail("the program did not end");
+    DWORD code = 0;
+    GetExitCodeProcess(g_process.hProcess, &code);
+    if (code != 0)
+        Fail("the program ended with " + std::to_string(code));
+    Say("OK");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     if (argc < 3 || argc > 4) {
-        Say("usage: drive_update PROGRAM.exe FIRMWARE [SHOT]");
+        Say("usage: drive_update PROGRAM.exe FIRMWARE [SHOT | --busy]");
         return 2;
     }
     char firmware[MAX_PATH];
@@ -81,6 +99,18 @@ int main(int argc, char** argv)
     SendMessageTimeoutA(GetDlgItem(window, IDC_FIRMWARE_FILE), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(firmware),
                         SMTO_ABORTIFHUNG, 5000, &result);
     WaitFor("\"Program\" to be enabled", [&] { return IsWindowEnabled(program); });
+    if (argc == 4 && std::string(argv[3]) == "--busy") {
+        Say("ready");
+        WaitFor(kBusy, [&] { return g_lastStatus == kBusy && !IsWindowEnabled(program); });
+        // Each poll sets the text before "Program", so "Program" on with the
+        // busy text still there is a fault, not a moment in between.
+        WaitFor("the board to be free", [&] {
+            if (IsWindowEnabled(program) && RemoteText(g_status) == kBusy)
+                Fail("\"Program\" enabled while the board is in use");
+            return g_lastStatus == kConnected && IsWindowEnabled(program);
+        });
+        return Exit(window);
+    }
     PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_PROGRAM, BN_CLICKED), reinterpret_cast<LPARAM>(program));
     Say("pressed Program with " + std::string(firmware));
 
@@ -99,13 +129,5 @@ int main(int argc, char** argv)
     WaitFor("the board again after the update",
             [&] { return g_lastStatus == kConnected && IsWindowEnabled(program); });
 
-    PostMessageA(window, WM_COMMAND, IDM_EXIT, 0);
-    if (WaitForSingleObject(g_process.hProcess, kStepTimeoutMs) != WAIT_OBJECT_0)
-        Fail("the program did not end");
-    DWORD code = 0;
-    GetExitCodeProcess(g_process.hProcess, &code);
-    if (code != 0)
-        Fail("the program ended with " + std::to_string(code));
-    Say("OK");
-    return 0;
+    return Exit(window);
 }
