@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/app_win32.h"
+#include "link/board_link.h"
 #include "link/hid.h"
 #include "sim/scenario.h"
 #include "sim/sim_board.h"
@@ -30,6 +31,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
     }
     // Never freed: the worker may still be using it when the process ends.
     InstallSimBoard(new SimBoard(config));
+    // As with velkor --sim: the scenario's read time-out is how long this
+    // host waits for a reply.
+    SetExchangeDeadlineMs(config.readTimeoutMs);
     SetHidBackend(&kSimHidBackend);
     return RunVelkorUpdate(instance);
 }

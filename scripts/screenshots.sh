@@ -43,6 +43,17 @@ sleep 4
 screenshot "$out/screenshot-updating.png"
 stop_program
 
+# Another program has the board: velkor.exe holds the same simulated board
+# (one device_path, one lock) while it waits for an erase never answered.
+echo '{"device_path": "shared-board", "silent": ["0xC2"], "read_timeout_ms": 60000}' >"$work/held.json"
+echo '{"device_path": "shared-board"}' >"$work/shared.json"
+wine "$build/cli/velkor.exe" --sim "$(winepath -w "$work/held.json" 2>/dev/null)" program "$firmware" \
+  >/dev/null 2>>"$prefix/wine.log" &
+sleep 2
+start_program "$work/shared.json"
+screenshot "$out/screenshot-busy.png"
+stop_program
+
 start_program ""
 # The shot counter dialog opens where the mouse is: over the window.
 xdotool mousemove 400 300

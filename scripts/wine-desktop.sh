@@ -12,7 +12,7 @@ build_sim_program() {
   bash scripts/install-deps.sh
   source scripts/build-dirs.sh
   configure_windows >/dev/null
-  cmake --build "$build" --target VelkorUpdateSim
+  cmake --build "$build" --target VelkorUpdateSim velkor
 }
 
 # Prepares the prefix (as the tests do) and ends any Wine still running in it,
