@@ -6,10 +6,10 @@
 #include <iterator>
 
 #include "app/app_win32.h"
+#include "job/job_window.h"
+#include "job/messages.h"
 #include "resources/resource.h"
 #include "worker/comms_thread_win32.h"
-#include "worker/job_window.h"
-#include "worker/messages.h"
 
 uint32_t BoardStatus = 0;
 bool UpdateRunning = false;

@@ -6,7 +6,7 @@
 
 #include "app/app_win32.h"
 #include "resources/resource.h"
-#include "worker/messages.h"
+#include "job/messages.h"
 
 bool ServiceModeOn = false;
 

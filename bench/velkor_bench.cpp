@@ -7,16 +7,16 @@
 #include <memory>
 #include <string_view>
 
+#include "job/job_window.h"
 #include "link/board_link.h"
 #include "link/commands.h"
 #include "link/hid.h"
 #include "sim/sim_board.h"
 #include "support/firmware_builder.h"
+#include "support/quiet_window.h"
 #include "update/firmware.h"
 #include "update/sequencer.h"
 #include "update/update_job.h"
-#include "worker/job_window.h"
-#include "support/quiet_window.h"
 
 namespace {
 

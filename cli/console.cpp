@@ -8,7 +8,7 @@
 #include "cli/interrupts.h"
 #include "cli/progress.h"
 #include "cli/terminal.h"
-#include "worker/messages.h"
+#include "job/messages.h"
 
 namespace {
 

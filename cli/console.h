@@ -12,7 +12,7 @@
 #include <string>
 #include <utility>
 
-#include "worker/job_window.h"
+#include "job/job_window.h"
 
 enum ExitStatus {
     kExitOk = 0,

@@ -17,6 +17,7 @@
 #include "cli/password.h"
 #include "cli/terminal.h"
 #include "cli/usb_board.h"
+#include "job/messages.h"
 #include "link/board_link.h"
 #include "link/hid.h"
 #include "sim/scenario.h"
@@ -24,7 +25,6 @@
 #include "update/update_job.h"
 #include "velkor_version.h"
 #include "worker/detection.h"
-#include "worker/messages.h"
 #include "worker/service.h"
 
 namespace {

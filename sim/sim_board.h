@@ -1,6 +1,6 @@
 // A simulated board: the command set, its two modes, data flash, code log,
 // shot counter and pressure sensor as the host sees them, with named faults
-// and a byte-exact trace. The sim HID backend (link/hid_sim.cpp) puts the
+// and a byte-exact trace. The sim HID backend (sim/hid_sim.cpp) puts the
 // active board behind the five HID operations.
 #pragma once
 

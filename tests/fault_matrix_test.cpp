@@ -9,12 +9,12 @@
 #include <cstdio>
 #include <tuple>
 
+#include "job/messages.h"
 #include "link/commands.h"
 #include "support/firmware_builder.h"
 #include "support/open_files.h"
 #include "support/sim_fixture.h"
 #include "update/update_job.h"
-#include "worker/messages.h"
 #include "worker/service.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <array>
 #include <filesystem>
 
+#include "job/messages.h"
 #include "link/commands.h"
 #include "sim/scenario.h"
 #include "support/firmware_builder.h"
@@ -13,7 +14,6 @@
 #include "support/sim_fixture.h"
 #include "update/update_job.h"
 #include "worker/detection.h"
-#include "worker/messages.h"
 #include "worker/service.h"
 
 namespace {

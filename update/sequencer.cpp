@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
+#include "job/job_window.h"
 #include "link/commands.h"
-#include "worker/job_window.h"
 
 int32_t ProgrammingState = -1;
 int32_t ProgrammingInitialised = 0;

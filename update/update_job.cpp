@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "job/job_window.h"
+#include "job/messages.h"
 #include "link/commands.h"
 #include "update/firmware.h"
 #include "update/sequencer.h"
-#include "worker/job_window.h"
-#include "worker/messages.h"
 
 namespace {
 

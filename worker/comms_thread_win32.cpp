@@ -6,11 +6,11 @@
 #include <iterator>
 #include <vector>
 
+#include "job/job_window.h"
+#include "job/messages.h"
 #include "resources/resource.h"
 #include "update/update_job.h"
 #include "worker/detection.h"
-#include "worker/job_window.h"
-#include "worker/messages.h"
 #include "worker/service.h"
 
 namespace {

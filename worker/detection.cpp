@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
+#include "job/job_window.h"
+#include "job/messages.h"
 #include "link/commands.h"
-#include "worker/job_window.h"
-#include "worker/messages.h"
 
 void DetectionJob(JobWindow& window)
 {

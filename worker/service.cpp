@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
+#include "job/job_window.h"
+#include "job/messages.h"
 #include "link/commands.h"
 #include "update/sequencer.h"
-#include "worker/job_window.h"
-#include "worker/messages.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "worker/job_window.h"
+#include "job/job_window.h"
 
 class QuietWindow : public JobWindow {
 public:

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "worker/job_window.h"
+#include "job/job_window.h"
 
 class RecordingWindow : public JobWindow {
 public:

@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "app/app_win32.h"
+#include "job/messages.h"
 #include "link/board_link.h"
 #include "link/hid.h"
 #include "resources/resource.h"
 #include "sim/sim_board.h"
 #include "update/sequencer.h"
-#include "worker/messages.h"
 
 inline std::string ItemText(HWND dialog, int id)
 {
