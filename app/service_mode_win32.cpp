@@ -5,17 +5,14 @@
 #include <cstring>
 
 #include "app/app_win32.h"
-#include "resources/resource.h"
 #include "job/messages.h"
+#include "job/service_password.h"
+#include "resources/resource.h"
 
 bool ServiceModeOn = false;
 
 namespace {
 
-// Compared with its terminator, so only the exact word passes.
-const char ServicePassword[] = "zephyr";
-
-constexpr DWORD kPasswordPauseMs = 2000;
 constexpr WPARAM kGetShotCountRequest = (1u << 16) | SVC_GET_SHOT_COUNT;  // query flag in the high half
 
 BOOL InsertServiceMenu(HWND window)
@@ -69,9 +66,10 @@ INT_PTR CheckPassword(HWND dialog)
 {
     SetDlgItemTextA(dialog, IDC_PASSWORD_LABEL, "Checking...");
     char entry[32] = "";
-    GetDlgItemTextA(dialog, IDC_PASSWORD, entry, 30);
+    GetDlgItemTextA(dialog, IDC_PASSWORD, entry, static_cast<int>(kPasswordMaxChars + 1));
     Sleep(kPasswordPauseMs);
-    if (std::memcmp(entry, ServicePassword, sizeof ServicePassword) == 0)
+    // Compared with its terminator, so only the exact word passes.
+    if (std::memcmp(entry, kServicePassword, sizeof kServicePassword) == 0)
         return IDOK;
     MessageBoxA(dialog, "Password incorrect", "Access Denied", MB_OK | MB_ICONERROR);
     return IDCANCEL;

@@ -18,6 +18,7 @@
 #include "cli/terminal.h"
 #include "cli/usb_board.h"
 #include "job/messages.h"
+#include "job/service_password.h"
 #include "link/board_link.h"
 #include "link/hid.h"
 #include "sim/scenario.h"
@@ -34,7 +35,7 @@ constexpr const char* kVersion = "velkor " VELKOR_VERSION_TEXT;
 // that many, and a longer path could be cut and name another file.
 constexpr size_t kMaxFileName = kFileNameMaxChars;
 // The password check pauses like the service dialog does, against guessing.
-constexpr std::chrono::milliseconds kPasswordPause(2000);
+constexpr std::chrono::milliseconds kPasswordPause(kPasswordPauseMs);
 constexpr std::chrono::milliseconds kWaitPoll(200);
 
 const char kFooter[] = R"(Examples:

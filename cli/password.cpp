@@ -6,8 +6,6 @@
 
 namespace {
 
-const char kServicePassword[] = "zephyr";
-
 // One line, read a byte at a time so nothing after it is consumed. The
 // line end ("\n" or "\r\n") is not part of the entry.
 std::string ReadLine(bool (*readByte)(char&))

@@ -4,8 +4,7 @@
 
 #include <string>
 
-// The service dialog's edit field takes no more than this.
-constexpr size_t kPasswordMaxChars = 29;
+#include "job/service_password.h"
 
 // Reads one entry, keeping at most kPasswordMaxChars characters of the line.
 // Returns false with a one-line reason when there is nothing to read from
