@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds everything and runs the whole test suite.
+# Checks the include layers, builds everything and runs the whole test suite.
 #   scripts/test.sh             native build and tests, then the Windows build and
 #                               its tests under Wine, then the real HID stacks
 #                               in VMs (scripts/rigs.sh)
@@ -7,6 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Includes point down the stack only; cheap, so first.
+bash scripts/check-layers.sh
 bash scripts/install-deps.sh
 source scripts/build-dirs.sh
 
