@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/board_model.h"
+
 // Status bytes the simulated board answers with. Kept clear of 1 and 2, which
 // a long exchange also returns for a failed write or read.
 enum SimStatus : uint8_t {
@@ -137,10 +139,8 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    using Report = std::array<uint8_t, 9>;
-
     struct Reply {
-        Report bytes{};
+        SimReport bytes{};
         bool fails = false;  // the read that meets it fails at once
     };
     struct Handle {
@@ -161,11 +161,9 @@ private:
     int32_t Write(int32_t handle, const uint8_t* report, int32_t length, int32_t size);
     Handle* Usable(int32_t handle);
     FaultSet MatchFaults(int key, int occurrence) const;
-    Report ShortCommand(const uint8_t* request);
-    Report LongCommand(const uint8_t* request);
+    Reply Answer(const uint8_t* report, int32_t length, const FaultSet& faults);
+    void Deliver(Handle& h, const Reply& reply, const FaultSet& faults, bool ignored);
     void Queue(Handle& h, const Reply& reply);
-    void Program(uint32_t address, uint8_t value);
-    std::vector<uint8_t>& Block(uint32_t blockAddress);
     void Record(bool fromHost, bool ok, const uint8_t* bytes, int32_t length);
     std::optional<Clock::time_point> Charge(int32_t length);
     // Sleeps until the link is done with a report; takes the lock itself.
@@ -173,19 +171,15 @@ private:
     void CountReport();
     void Unplug();
     std::string DumpJsonLocked() const;
+    // Writes a dump where a reader never sees half of it; why not, or empty.
+    static std::string WriteDump(const std::string& path, const std::string& dump);
 
     bool PresentNow();  // present_, after a replug that is due
 
     SimConfig config_;
     std::string path_;
+    BoardModel model_;  // after config_, which it reads
     bool present_ = true;
-    bool loader_ = false;
-    bool firmware_ = true;
-    bool programming_ = false;
-    bool codeSinceInit_ = false;
-    uint32_t shotCounter_ = 0;
-    std::map<uint32_t, std::vector<uint8_t>> flash_;
-    std::vector<std::vector<uint8_t>> codeLog_;
     std::vector<SimFault> faults_;
     std::map<int, int> occurrences_;
     std::map<int32_t, Handle> handles_;
