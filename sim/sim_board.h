@@ -1,7 +1,8 @@
 // A simulated board: the command set, its two modes, data flash, code log,
 // shot counter and pressure sensor as the host sees them, with named faults
-// and a byte-exact trace. The sim HID backend (sim/hid_sim.cpp) puts the
-// active board behind the five HID operations.
+// and a byte-exact trace. The board itself is BoardModel; this is its link.
+// The sim HID backend (sim/hid_sim.cpp) puts the active board behind the five
+// HID operations.
 #pragma once
 
 #include <array>
@@ -171,7 +172,8 @@ private:
     void CountReport();
     void Unplug();
     std::string DumpJsonLocked() const;
-    // Writes a dump where a reader never sees half of it; why not, or empty.
+    // Takes no lock. Writes a dump where a reader never sees half of it;
+    // returns why it could not, or empty.
     static std::string WriteDump(const std::string& path, const std::string& dump);
 
     bool PresentNow();  // present_, after a replug that is due
