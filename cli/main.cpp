@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,9 +21,9 @@
 #include "job/messages.h"
 #include "job/service_password.h"
 #include "link/board_link.h"
-#include "link/hid.h"
+#include "link/link_setup.h"
 #include "sim/scenario.h"
-#include "sim/sim_board.h"
+#include "sim/sim_setup.h"
 #include "update/update_job.h"
 #include "velkor_version.h"
 #include "worker/detection.h"
@@ -294,33 +295,27 @@ int CheckPassword(bool fromStdin)
 // Puts the simulated or the real board behind the HID seam for this run.
 class BoardSetup {
 public:
-    ~BoardSetup()
-    {
-        SetHidBackend(nullptr);
-        InstallSimBoard(nullptr);
-        SetExchangeDeadlineMs(0);
-    }
-
     bool Start(const Options& options, std::string& error)
     {
         if (UsingUsb(options)) {
-            SetHidBackend(UsbHidBackend());
+            usb_.emplace(LinkSettings{UsbHidBackend()});
             return true;
         }
         SimConfig config;
         if (!LoadScenario(options.sim, config, error))
             return false;
         sim_ = std::make_unique<SimBoard>(config);
-        InstallSimBoard(sim_.get());
         // The scenario's read time-out is how long this host waits for a
         // reply, so a test need not sit out the real link's 5 s.
-        SetExchangeDeadlineMs(config.readTimeoutMs);
-        SetHidBackend(&kSimHidBackend);
+        simLink_.emplace(sim_.get(), nullptr, config.readTimeoutMs);
         return true;
     }
 
 private:
+    // Declared before the set-ups, so it outlives them.
     std::unique_ptr<SimBoard> sim_;
+    std::optional<LinkSetup> usb_;
+    std::optional<SimLinkSetup> simLink_;
 };
 
 // Lets the report observer and the signal thread reach the console while it
