@@ -19,10 +19,12 @@ class LinkSetup {
 public:
     explicit LinkSetup(const LinkSettings& settings);
     ~LinkSetup();
+
+private:
+    // Restored once, by the one object that saved them.
     LinkSetup(const LinkSetup&) = delete;
     LinkSetup& operator=(const LinkSetup&) = delete;
 
-private:
     const HidBackend* previousBackend_;
     int previousDeadlineMs_;
     BoardSleepFn previousSleep_;
