@@ -6,10 +6,8 @@
 #include <string>
 
 #include "app/app_win32.h"
-#include "link/board_link.h"
-#include "link/hid.h"
 #include "sim/scenario.h"
-#include "sim/sim_board.h"
+#include "sim/sim_setup.h"
 #include "update/utf8_win32.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/)
@@ -29,11 +27,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
         MessageBoxA(nullptr, error.c_str(), "Velkor Update Utility (simulated board)", MB_OK | MB_ICONERROR);
         return 1;
     }
-    // Never freed: the worker may still be using it when the process ends.
-    InstallSimBoard(new SimBoard(config));
-    // As with velkor --sim: the scenario's read time-out is how long this
-    // host waits for a reply.
-    SetExchangeDeadlineMs(config.readTimeoutMs);
-    SetHidBackend(&kSimHidBackend);
+    // The board is never freed: the worker may still be using it when the
+    // process ends. As with velkor --sim, the scenario's read time-out is how
+    // long this host waits for a reply.
+    const SimLinkSetup setup(new SimBoard(config), nullptr, config.readTimeoutMs);
     return RunVelkorUpdate(instance);
 }

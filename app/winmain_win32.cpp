@@ -2,10 +2,10 @@
 #include <windows.h>
 
 #include "app/app_win32.h"
-#include "link/hid.h"
+#include "link/link_setup.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/)
 {
-    SetHidBackend(&kWin32HidBackend);
+    const LinkSetup setup(LinkSettings{&kWin32HidBackend});
     return RunVelkorUpdate(instance);
 }

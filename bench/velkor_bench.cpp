@@ -5,13 +5,14 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "job/job_window.h"
 #include "link/board_link.h"
 #include "link/commands.h"
 #include "link/hid.h"
-#include "sim/sim_board.h"
+#include "sim/sim_setup.h"
 #include "support/firmware_builder.h"
 #include "support/quiet_window.h"
 #include "update/firmware.h"
@@ -62,20 +63,13 @@ struct Board {
         SimConfig config;
         config.usbFullSpeedTiming = usbFs;
         board = std::make_unique<SimBoard>(config);
-        InstallSimBoard(board.get());
-        SetHidBackend(&kSimHidBackend);
         // The settle pauses are the board's, not the link's or the job's.
-        SetBoardSleep([](uint32_t) {});
+        setup.emplace(board.get(), [](uint32_t) {});
         ProgrammingState = -1;
         ProgrammingInitialised = 0;
     }
-    ~Board()
-    {
-        SetHidBackend(nullptr);
-        InstallSimBoard(nullptr);
-        SetBoardSleep(nullptr);
-    }
     std::unique_ptr<SimBoard> board;
+    std::optional<SimLinkSetup> setup;
 };
 
 // The job and the simulated board together, with no link delay: an upper

@@ -9,7 +9,7 @@
 #include "fuzz/fuzz_support.h"
 #include "link/board_link.h"
 #include "link/hid.h"
-#include "sim/sim_board.h"
+#include "sim/sim_setup.h"
 #include "support/recording_window.h"
 #include "update/firmware.h"
 #include "update/update_job.h"
@@ -48,15 +48,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     SimConfig config;
     config.readTimeoutMs = 5;
     SimBoard board(config);
-    InstallSimBoard(&board);
-    SetHidBackend(&kSimHidBackend);
-    SetBoardSleep([](uint32_t) {});
     RecordingWindow window;
     window.fileName = scratch.path();
-    UpdateJob(window);
-    SetHidBackend(nullptr);
-    InstallSimBoard(nullptr);
-    SetBoardSleep(nullptr);
+    {
+        const SimLinkSetup setup(&board, [](uint32_t) {});
+        UpdateJob(window);
+    }
 
     // A fault-free board always answers, so every run ends with one box: the
     // outcome, good or bad; then "Wait..." and the one end report.

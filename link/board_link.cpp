@@ -236,6 +236,11 @@ void SetBoardSleep(BoardSleepFn fn)
     g_sleep = fn ? fn : RealSleep;
 }
 
+BoardSleepFn CurrentBoardSleep()
+{
+    return g_sleep;
+}
+
 void BoardSleep(uint32_t milliseconds)
 {
     g_sleep(milliseconds);

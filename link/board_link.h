@@ -72,6 +72,7 @@ int32_t SendLongReport(int32_t handle, const uint8_t* payload, int length, uint8
 // run them without waiting. nullptr restores the real sleep.
 using BoardSleepFn = void (*)(uint32_t milliseconds);
 void SetBoardSleep(BoardSleepFn fn);
+BoardSleepFn CurrentBoardSleep();
 void BoardSleep(uint32_t milliseconds);
 
 // Sees every report written and read, for a verbose front end. nullptr turns

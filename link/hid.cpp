@@ -14,6 +14,11 @@ void SetHidBackend(const HidBackend* backend)
     g_backend = backend;
 }
 
+const HidBackend* CurrentHidBackend()
+{
+    return g_backend.load();
+}
+
 std::vector<std::string> HidList(uint16_t vendorId, uint16_t productId)
 {
     const HidBackend* b = g_backend;

@@ -42,6 +42,7 @@ extern const HidBackend kWin32HidBackend;
 
 // The backend the operations below go to; nullptr (the start) lists nothing.
 void SetHidBackend(const HidBackend* backend);
+const HidBackend* CurrentHidBackend();
 
 std::vector<std::string> HidList(uint16_t vendorId, uint16_t productId);
 int32_t HidOpen(const char* path);

@@ -10,7 +10,7 @@
 
 #include "link/board_link.h"
 #include "link/hid.h"
-#include "sim/sim_board.h"
+#include "sim/sim_setup.h"
 #include "support/firmware_builder.h"
 #include "support/quiet_window.h"
 #include "update/sequencer.h"
@@ -54,18 +54,13 @@ long JobAllocations(int pairs)
     for (int i = 0; i < pairs; ++i)
         fw.Data(0x1000 + 64 * static_cast<uint32_t>(i % 64), Pattern(64, static_cast<uint8_t>(i))).Code(Pattern(72));
     SimBoard board;
-    InstallSimBoard(&board);
-    SetHidBackend(&kMarkedSimBackend);
-    SetBoardSleep([](uint32_t) {});
+    const SimLinkSetup setup(&board, [](uint32_t) {}, 0, &kMarkedSimBackend);
     ProgrammingState = -1;
     const TempFile file(fw.bytes());
     QuietWindow window(file.path().c_str());
     const long before = gAllocations;
     UpdateJob(window);
     const long count = gAllocations - before;
-    SetHidBackend(nullptr);
-    InstallSimBoard(nullptr);
-    SetBoardSleep(nullptr);
     EXPECT_TRUE(window.complete);
     return count;
 }

@@ -8,10 +8,9 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
-#include "link/board_link.h"
-#include "link/hid.h"
-#include "sim/sim_board.h"
+#include "sim/sim_setup.h"
 #include "support/recording_window.h"
 #include "update/sequencer.h"
 
@@ -22,21 +21,18 @@ protected:
     void TearDown() override
     {
         SetReportObserver(nullptr);
-        SetBoardSleep(nullptr);
-        SetHidBackend(nullptr);
-        InstallSimBoard(nullptr);
+        setup.reset();
     }
 
     // A fresh board with this configuration, a fresh window and sequencer.
     void Reset(SimConfig config)
     {
         config.readTimeoutMs = 50;
+        setup.reset();
         board = std::make_unique<SimBoard>(config);
-        InstallSimBoard(board.get());
-        SetHidBackend(&kSimHidBackend);
         window = RecordingWindow();
         log = &window.calls;
-        SetBoardSleep([](uint32_t ms) { log->push_back("pause " + std::to_string(ms)); });
+        setup.emplace(board.get(), [](uint32_t ms) { log->push_back("pause " + std::to_string(ms)); });
         SetReportObserver([](bool written, const uint8_t* bytes, int length, bool ok) {
             char line[8];
             std::snprintf(line, sizeof line, "> %02X", bytes[1]);
@@ -52,4 +48,5 @@ protected:
 
     RecordingWindow window;
     std::unique_ptr<SimBoard> board;
+    std::optional<SimLinkSetup> setup;
 };

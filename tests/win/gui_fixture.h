@@ -12,15 +12,14 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/app_win32.h"
 #include "job/messages.h"
-#include "link/board_link.h"
-#include "link/hid.h"
 #include "resources/resource.h"
-#include "sim/sim_board.h"
+#include "sim/sim_setup.h"
 #include "update/sequencer.h"
 
 inline std::string ItemText(HWND dialog, int id)
@@ -48,7 +47,6 @@ protected:
         current_ = this;
         UpdateRunning = false;
         ServiceModeOn = false;
-        SetBoardSleep([](uint32_t ms) { Sleep(ms / 50); });  // the board's pauses, in order
         timer_ = SetTimer(nullptr, 0, 20, DialogTimer);
     }
 
@@ -65,9 +63,7 @@ protected:
         DestroyWindow(main);
         Pump(0);
         KillTimer(nullptr, timer_);
-        SetHidBackend(nullptr);
-        InstallSimBoard(nullptr);
-        SetBoardSleep(nullptr);
+        setup_.reset();
         ProgrammingState = -1;
         ProgrammingInitialised = 0;
         EXPECT_TRUE(expected_.empty()) << "not shown: " << expected_.front().title;
@@ -77,8 +73,7 @@ protected:
     {
         config.readTimeoutMs = 200;
         board = std::make_unique<SimBoard>(config);
-        InstallSimBoard(board.get());
-        SetHidBackend(&kSimHidBackend);
+        setup_.emplace(board.get(), [](uint32_t ms) { Sleep(ms / 50); });  // the board's pauses, in order
         main = CreateMainWindow(GetModuleHandleA(nullptr));
         ASSERT_NE(main, nullptr);
         accelerators = LoadAcceleratorsA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_ACCELERATORS));
@@ -166,6 +161,7 @@ protected:
     HWND main = nullptr;
     HACCEL accelerators = nullptr;
     std::unique_ptr<SimBoard> board;
+    std::optional<SimLinkSetup> setup_;
     std::function<void(const std::string&)> onStatus;
 
 private:

@@ -1,0 +1,365 @@
+// What velkor does once its command line is read.
+#include "cli/run.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/console.h"
+#include "cli/interrupts.h"
+#include "cli/password.h"
+#include "cli/record_listing.h"
+#include "cli/terminal.h"
+#include "cli/usb_board.h"
+#include "job/messages.h"
+#include "job/service_password.h"
+#include "link/board_link.h"
+#include "link/link_setup.h"
+#include "sim/scenario.h"
+#include "sim/sim_setup.h"
+#include "update/update_job.h"
+#include "worker/detection.h"
+#include "worker/service.h"
+
+namespace {
+
+// The window's limit on the file name, in characters; the job's buffer holds
+// that many, and a longer path could be cut and name another file.
+constexpr size_t kMaxFileName = kFileNameMaxChars;
+// The password check pauses like the service dialog does, against guessing.
+constexpr std::chrono::milliseconds kPasswordPause(kPasswordPauseMs);
+constexpr std::chrono::milliseconds kWaitPoll(200);
+
+constexpr const char kIncompleteText[] =
+    "Aborted: the board holds an incomplete firmware; program it again before use";
+
+// For the report observer and the signal thread, which take plain functions.
+std::atomic<Console*> g_console{nullptr};
+// While an update runs, whatever ends it early leaves the board half written.
+std::atomic<bool> g_updating{false};
+
+void ShowReport(bool written, const uint8_t* bytes, int length, bool ok)
+{
+    std::string line = written ? "write" : "read ";
+    if (!ok)
+        line += " failed";
+    if (ok || written) {
+        char hex[4];
+        for (int i = 0; i < length; ++i) {
+            std::snprintf(hex, sizeof hex, " %02x", bytes[i]);
+            line += hex;
+        }
+    }
+    if (Console* console = g_console.load())
+        console->Print(line, true);
+}
+
+void AbortNotice()
+{
+    if (Console* console = g_console.load())
+        console->Print("Stopping after the current record (Ctrl+C again to quit at once)", true);
+}
+
+void BeforeSignalExit()
+{
+    // Leave the shell prompt on a line of its own.
+    Console* console = g_console.load();
+    if (console != nullptr && console->LineShown())
+        WriteStderrNow("\n");
+    if (g_updating.load()) {
+        WriteStderrNow(kIncompleteText);
+        WriteStderrNow("\n");
+    }
+}
+
+std::string Seconds(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", seconds);
+    return text;
+}
+
+bool UsingUsb(const Options& options)
+{
+    return options.sim.empty();
+}
+
+// Waits for a board to appear and be free. Returns OpenBoard's last result:
+// a handle (already closed again) or why it opened nothing. Several boards
+// end the wait at once: waiting does not make that any clearer.
+int32_t WaitForBoard(double seconds)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    for (;;) {
+        const int32_t board = OpenBoard();
+        if (board >= 0)
+            CloseBoard(board);
+        const Clock::time_point now = Clock::now();
+        if (board >= 0 || board == kOpenSeveralBoards || now >= deadline)
+            return board;
+        std::this_thread::sleep_for(std::min<Clock::duration>(kWaitPoll, deadline - now));
+    }
+}
+
+// Takes only the status line detection writes for one board.
+class ProbeWindow : public JobWindow {
+public:
+    std::string status;
+    uint32_t result = kBoardAbsent;
+
+    void SetStatus(const char* text) override { status = text; }
+    void SetProgressRange(uint32_t) override {}
+    void SetProgressPos(uint32_t) override {}
+    int ShowMessage(const char*, const char*, MessageIcon) override { return kButtonOk; }
+    void SendResult(uint32_t, uint32_t wparam, int32_t) override { result = wparam; }
+    void ReadFileName(char* buf, size_t size) override
+    {
+        if (size > 0)
+            buf[0] = '\0';
+    }
+    bool TakeAbort() override { return false; }
+};
+
+// "PATH: STATUS" for each board, as detection sees it alone; whether every
+// one identified itself, and whether any was there at all (opened, or held by
+// another program).
+std::vector<std::string> ProbeBoards(const std::vector<std::string>& paths, bool& allIdentified, bool& anyAnswered)
+{
+    std::vector<std::string> lines;
+    allIdentified = true;
+    anyAnswered = false;
+    for (const std::string& path : paths) {
+        ChooseBoard(path);
+        ProbeWindow window;
+        DetectionJob(window);
+        lines.push_back(path + ": " + window.status);
+        allIdentified = allIdentified && window.result == kBoardIdentified;
+        anyAnswered = anyAnswered || window.result != kBoardAbsent || window.status == kBoardBusyText;
+    }
+    ChooseBoard("");
+    return lines;
+}
+
+int DetectSeveral(Console& console, const std::vector<std::string>& paths)
+{
+    bool allIdentified = false;
+    bool anyAnswered = false;
+    for (const std::string& line : ProbeBoards(paths, allIdentified, anyAnswered))
+        console.Print(line, false);
+    if (allIdentified)
+        return kExitOk;
+    return anyAnswered ? kExitFailed : kExitNoBoard;
+}
+
+// A job for one board never picks one of several itself.
+int RefuseSeveral(const std::vector<std::string>& paths)
+{
+    bool allIdentified = false;
+    bool anyAnswered = false;
+    std::string text = "velkor: More than one board attached; choose one with --device:\n";
+    for (const std::string& line : ProbeBoards(paths, allIdentified, anyAnswered))
+        text += "  " + line + "\n";
+    std::fputs(text.c_str(), stderr);
+    return kExitUsage;
+}
+
+int Detect(ConsoleWindow& window)
+{
+    DetectionJob(window);
+    if (const int status = window.OpenFailureExit())
+        return status;
+    switch (window.resultWparam) {
+    case kBoardIdentified:
+        return kExitOk;
+    case kBoardUnidentified:
+        return kExitFailed;
+    default:
+        return kExitNoBoard;
+    }
+}
+
+int Program(Console& console, ConsoleWindow& window)
+{
+    g_updating = true;
+    SetAbortable(true);
+    UpdateJob(window);
+    // Done before the end of abortable: a signal in between only asks.
+    g_updating = false;
+    SetAbortable(false);
+    console.EndProgress();
+    if (window.aborted) {
+        console.Print(kIncompleteText, true);
+        return kExitFailed;
+    }
+    if (const int status = window.OpenFailureExit())
+        return status;
+    return window.errorShown ? kExitFailed : kExitOk;
+}
+
+int Service(Console& console, ConsoleWindow& window, uint32_t wparam, int32_t lparam)
+{
+    ServiceJob(window, wparam, lparam);
+    if (const int status = window.OpenFailureExit())
+        return status;
+    if (!window.gotResult || (window.resultWparam & SVC_FAILED) != 0)
+        return kExitFailed;
+    const uint32_t code = window.resultWparam & 0xFFFF;
+    if (code == SVC_GET_SHOT_COUNT)
+        console.Print(std::to_string(static_cast<uint32_t>(window.resultLparam)), false);
+    else if (code == SVC_SET_SHOT_COUNT)
+        console.Print("New shot counter set", false);
+    return window.errorShown ? kExitFailed : kExitOk;
+}
+
+// The service password, asked before anything touches the board.
+int CheckPassword(bool fromStdin)
+{
+    std::string entry;
+    std::string error;
+    if (!ReadPassword(fromStdin, entry, error)) {
+        Fail(error);
+        return kExitUsage;
+    }
+    std::this_thread::sleep_for(kPasswordPause);
+    if (!PasswordMatches(entry)) {
+        std::fputs("Password incorrect\n", stderr);
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+// Puts the simulated or the real board behind the HID seam for this run.
+class BoardSetup {
+public:
+    bool Start(const Options& options, std::string& error)
+    {
+        if (UsingUsb(options)) {
+            usb_.emplace(LinkSettings{UsbHidBackend()});
+            return true;
+        }
+        SimConfig config;
+        if (!LoadScenario(options.sim, config, error))
+            return false;
+        sim_ = std::make_unique<SimBoard>(config);
+        // The scenario's read time-out is how long this host waits for a
+        // reply, so a test need not sit out the real link's 5 s.
+        simLink_.emplace(sim_.get(), nullptr, config.readTimeoutMs);
+        return true;
+    }
+
+private:
+    // Declared before the set-ups, so it outlives them.
+    std::unique_ptr<SimBoard> sim_;
+    std::optional<LinkSetup> usb_;
+    std::optional<SimLinkSetup> simLink_;
+};
+
+// Lets the report observer and the signal thread reach the console while it
+// exists.
+class ConsoleHooks {
+public:
+    ConsoleHooks(Console& console, bool verbose)
+    {
+        g_console = &console;
+        SetInterruptHooks(AbortNotice, BeforeSignalExit);
+        if (verbose)
+            SetReportObserver(ShowReport);
+    }
+    ~ConsoleHooks()
+    {
+        SetReportObserver(nullptr);
+        SetInterruptHooks(nullptr, nullptr);
+        g_console = nullptr;
+    }
+    ConsoleHooks(const ConsoleHooks&) = delete;
+    ConsoleHooks& operator=(const ConsoleHooks&) = delete;
+};
+
+// Waits as asked, refuses or lists several boards, and runs the job.
+int RunJob(const Options& options, Console& console, ConsoleWindow& window)
+{
+    const bool detect = options.command == Command::kDetect;
+    // detect reports a missing or busy board itself, in its usual words.
+    const int32_t waited = options.wait > 0 ? WaitForBoard(options.wait) : 0;
+    if (waited < 0 && waited != kOpenSeveralBoards && !detect) {
+        if (waited == kOpenBoardBusy)
+            console.Print(kBoardBusyText, true);
+        else if (window.boardInaccessible && window.boardInaccessible())
+            console.Print(BoardAccessHint(), true);
+        else
+            console.Print("No board detected within " + Seconds(options.wait), true);
+        return kExitNoBoard;
+    }
+    if (options.device.empty()) {
+        const std::vector<std::string> boards = ListBoards();
+        if (boards.size() > 1)
+            return detect ? DetectSeveral(console, boards) : RefuseSeveral(boards);
+    }
+
+    switch (options.command) {
+    case Command::kDetect:
+        return Detect(window);
+    case Command::kProgram:
+        return Program(console, window);
+    case Command::kPressure:
+        return Service(console, window, SVC_PRESSURE_VALUES, 0);
+    default:
+        break;
+    }
+    if (options.setCount)
+        return Service(console, window, SVC_SET_SHOT_COUNT, static_cast<int32_t>(options.newCount));
+    // The query flag rides in the high half, as the window sends it.
+    return Service(console, window, SVC_GET_SHOT_COUNT | (1u << 16), 0);
+}
+
+}  // namespace
+
+int Run(const Options& options)
+{
+    if (options.command == Command::kInspect)
+        return InspectFirmware(options.file, stdout, stderr);
+    if (options.command == Command::kProgram && Utf8Characters(options.file) > kMaxFileName) {
+        Fail("the firmware file's path is longer than " + std::to_string(kMaxFileName) + " characters");
+        return kExitUsage;
+    }
+
+    BoardSetup setup;
+    std::string error;
+    if (!setup.Start(options, error)) {
+        Fail(error);
+        return kExitUsage;
+    }
+
+    // Chosen before anything is opened, the waiting included.
+    if (!options.device.empty())
+        ChooseBoard(options.device);
+    if (options.device.empty() && options.command != Command::kDetect) {
+        const std::vector<std::string> boards = ListBoards();
+        if (boards.size() > 1)
+            return RefuseSeveral(boards);
+    }
+    if (options.command == Command::kShots || options.command == Command::kPressure) {
+        const int status = CheckPassword(options.passwordStdin);
+        if (status != kExitOk)
+            return status;
+    }
+
+    // A terminal on stderr gets the redrawn progress line; stdout keeps one
+    // status per line whenever it is not a terminal, so scripts see the
+    // same lines either way.
+    const bool progressLine = options.command == Command::kProgram && StderrIsTerminal();
+    Console console(progressLine, !progressLine || !StdoutIsTerminal());
+    ConsoleHooks hooks(console, options.verbose);
+
+    ConsoleWindow window(console, options.file);
+    if (UsingUsb(options))
+        window.boardInaccessible = UsbBoardInaccessible;
+    return RunJob(options, console, window);
+}
