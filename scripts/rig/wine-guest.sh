@@ -37,6 +37,18 @@ await() {
 # Each line with the time it arrived.
 stamped() { while IFS= read -r line; do echo "$EPOCHREALTIME $line"; done; }
 pass() { echo "PASS: $*"; }
+
+# The window driver's end: it exits 0 with "OK" as its last line of its own.
+#   driven LOG PID PASS-TEXT FAIL-NAME
+driven() {
+  wait "$2"; local rc=$? text
+  text=$(tr -d '\r' <"$1")
+  if [ $rc = 0 ] && [ "$(grep -v ':warn:' <<<"$text" | tail -1)" = OK ]; then
+    pass "$3"
+  else
+    fail "$4: $(grep -v -e '^status' -e ':warn:' <<<"$text" | tail -2 | tr '\n' '|')"
+  fi
+}
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 step() { echo "-- $(date +%T) $*"; }
 
@@ -111,13 +123,8 @@ if [ $rc = 0 ] && grep -qx 'Update complete!' <<<"$text"; then
 else
   fail "velkor.exe program: exit $rc: $(tail -3 <<<"$text" | tr '\n' '|')"
 fi
-wait $driver; rc=$?
-text=$(tr -d '\r' <"$log")
-if [ $rc = 0 ] && [ "$(grep -v ':warn:' <<<"$text" | tail -1)" = OK ]; then
-  pass "VelkorUpdate.exe meanwhile: \"Board in use by another program\", \"Program\" off; then the board again"
-else
-  fail "VelkorUpdate.exe while velkor.exe programs: $(grep -v -e '^status' -e ':warn:' <<<"$text" | tail -2 | tr '\n' '|')"
-fi
+driven "$log" $driver "VelkorUpdate.exe meanwhile: \"Board in use by another program\", \"Program\" off; then the board again" \
+  "VelkorUpdate.exe while velkor.exe programs"
 
 # The window, on the prefix's virtual desktop, which draws its caption. The
 # driver holds the "Done" box up, and with it the board, until the
@@ -141,13 +148,8 @@ if await '^box "Done"' "$log" $driver; then
   sleep 0.5  # painted
   import -window root -crop 800x600+0+0 +repage "$out/shot.png" && mv "$out/shot.png" "$out/window.png"
 fi
-wait $driver; rc=$?
+driven "$log" $driver "VelkorUpdate.exe: connected, updated through its window, ended" "VelkorUpdate.exe"
 text=$(tr -d '\r' <"$log")
-if [ $rc = 0 ] && [ "$(grep -v ':warn:' <<<"$text" | tail -1)" = OK ]; then
-  pass "VelkorUpdate.exe: connected, updated through its window, ended"
-else
-  fail "VelkorUpdate.exe: $(grep -v -e '^status' -e ':warn:' <<<"$text" | tail -2 | tr '\n' '|')"
-fi
 states=$(sed -n 's/.*NtSetThreadExecutionState (\(0x[0-9a-f]*\),.*/\1/p' <<<"$text" | xargs)
 if [ "$states" = "0x80000001 0x80000000" ]; then
   pass "VelkorUpdate.exe kept the PC awake for its update, and then no longer"
