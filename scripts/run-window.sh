@@ -33,4 +33,4 @@ if [ -n "${DISPLAY:-}" ]; then
   exit 0
 fi
 
-VELKOR_RUN_WINDOW_HEADLESS=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+VELKOR_RUN_WINDOW_HEADLESS=1 exec bash scripts/wine-display.sh "$prefix" "$0" "$@"

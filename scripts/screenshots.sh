@@ -9,7 +9,7 @@ if [ -z "${VELKOR_SCREENSHOT_DISPLAY:-}" ]; then
   source scripts/wine-desktop.sh
   build_sim_program
   # A display of our own, so no window manager and no other window gets in.
-  VELKOR_SCREENSHOT_DISPLAY=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+  VELKOR_SCREENSHOT_DISPLAY=1 exec bash scripts/wine-display.sh "$prefix" "$0" "$@"
 fi
 
 source scripts/wine-desktop.sh

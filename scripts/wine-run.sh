@@ -25,10 +25,7 @@ export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
 # one for good, so a headless run gets a server of its own, and Wine is ended
 # with it.
 if [ -z "${DISPLAY:-}" ]; then
-  xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$prefix" "$@"
-  rc=$?
-  wineserver -k >/dev/null 2>&1
-  exit $rc
+  exec bash "$(dirname "$0")/wine-display.sh" "$prefix" "$0" "$prefix" "$@"
 fi
 
 mkdir -p "$prefix"

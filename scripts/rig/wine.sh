@@ -9,6 +9,9 @@ cd "$(dirname "$0")/../.."
 native=$(realpath "${1:-build}")
 win=$(realpath "${2:-build-win}")
 prefix=$win/wineprefix-rig
+# The prefix is set up on displays of its own; one from outside (ctest under
+# scripts/wine-display.sh) would keep Wine's desktop, and the wait below, going.
+unset DISPLAY
 
 cmake --build "$native" --target velkor-virtual-board
 cmake --build "$win" --target velkor VelkorUpdate drive_update
@@ -18,7 +21,7 @@ cmake --build "$win" --target velkor VelkorUpdate drive_update
 if [ ! -f "$prefix/.velkor-rig-1" ]; then
   export WINEPREFIX=$prefix WINEDEBUG=-all
   bash scripts/wine-run.sh "$prefix" cmd /c exit
-  xvfb-run -a bash -c '
+  bash scripts/wine-display.sh "$prefix" bash -c '
     # Wine 8 starts only its SDL bus unless told otherwise, and without SDL
     # no HID device reaches a Windows program.
     wine reg add "HKLM\System\CurrentControlSet\Services\winebus" /v "Enable SDL" /t REG_DWORD /d 0 /f
