@@ -13,11 +13,10 @@ build=${BUILD:-build-bench}
 build_win=build-win
 jobs=$(nproc 2>/dev/null || echo 2)
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --preset bench -B "$build" >/dev/null
 cmake --build "$build" -j "$jobs" --target velkor >/dev/null
-source scripts/build-dirs.sh
-configure_windows >/dev/null
-cmake --build "$build_win" -j "$jobs" --target window_bench >/dev/null
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$jobs" --target window_bench >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

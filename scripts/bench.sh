@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 build=${BUILD:-build-bench}
 jobs=$(nproc 2>/dev/null || echo 2)
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELKOR_BENCH=ON >/dev/null
+cmake --preset bench -B "$build" >/dev/null
 cmake --build "$build" -j "$jobs" --target velkor_bench velkor >/dev/null
 [ -x "$build/bench/velkor_bench" ] || { echo "Google Benchmark not found: apt-get install libbenchmark-dev" >&2; exit 1; }
 

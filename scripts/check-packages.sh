@@ -14,7 +14,6 @@ build_only=0
 [ "${1:-}" != --build-only ] || build_only=1
 
 bash scripts/install-deps.sh
-source scripts/build-dirs.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 sudo=()
 if [ $build_only = 0 ] && [ "$(id -u)" -ne 0 ]; then
@@ -25,8 +24,8 @@ step() { echo "check-packages: $*"; }
 fail() { echo "check-packages: FAILED: $*" >&2; exit 1; }
 
 step "building the Debian package (build-pkg)"
-configure_package >/dev/null
-cmake --build build-pkg -j "$jobs"
+cmake --preset package >/dev/null
+cmake --build --preset package -j "$jobs"
 rm -rf build-pkg/packages
 (cd build-pkg && cpack)
 version=$(sed -n 's/^#define VELKOR_VERSION_TEXT "\(.*\)"$/\1/p' build-pkg/generated/velkor_version.h)
@@ -34,8 +33,8 @@ deb=build-pkg/packages/velkor_${version}_$(dpkg --print-architecture).deb
 [ -f "$deb" ] || fail "no $deb"
 
 step "building the Windows zip (build-win)"
-configure_windows >/dev/null
-cmake --build build-win -j "$jobs"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$jobs"
 rm -rf build-win/packages
 (cd build-win && cpack)
 zip=build-win/packages/velkor-$version-win64.zip
@@ -213,7 +212,7 @@ strings -el "$folder/VelkorUpdate.exe" | grep -qx "$version" || fail "VelkorUpda
 shot="$PWD/$unpacked/velkor-from-zip.png"
 # The demo board, plus a dump of its state on every close: the program's
 # detection, which opens and closes the board every second, leaves it.
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+bash scripts/wine-display.sh "$unpacked/wineprefix" bash -c '
   source scripts/wine-desktop.sh
   prefix="$PWD/$1/wineprefix" exe="$PWD/$2/VelkorUpdateSim.exe"
   prepare_wine

@@ -13,10 +13,9 @@ env -u DISPLAY bash scripts/run-window.sh 2>&1 | tee "$log"
 grep -q "^No display: ran under Xvfb. Screenshot of the window: " "$log" || fail "run-window.sh saved no screenshot"
 ! grep -q "CMake Warning" "$log" || fail "run-window.sh printed a CMake warning"
 
-source scripts/build-dirs.sh
-for folder in native windows; do
-  configure_$folder >"$log" 2>&1 || { cat "$log"; fail "configure_$folder"; }
-  ! grep -q "CMake Warning" "$log" || { cat "$log"; fail "configuring $folder warned"; }
+for preset in native windows; do
+  cmake --preset "$preset" >"$log" 2>&1 || { cat "$log"; fail "cmake --preset $preset"; }
+  ! grep -q "CMake Warning" "$log" || { cat "$log"; fail "cmake --preset $preset warned"; }
 done
 for dir in build build-win; do
   ninja -C "$dir" -n | grep -q "no work to do" || fail "$dir would be rebuilt after run-window.sh: $(ninja -C "$dir" -n | head -3)"

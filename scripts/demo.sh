@@ -5,10 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
-source scripts/build-dirs.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
-configure_native
-cmake --build build -j "$jobs" --target velkor
+cmake --preset native
+cmake --build --preset native -j "$jobs" --target velkor
 
 ./build/cli/velkor --sim demo program examples/demo.enc

@@ -16,8 +16,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 # libFuzzer and the sanitizer runtimes come with Debian's clang.
 bash scripts/install-deps.sh clang libclang-rt-dev
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKOR_WERROR=ON \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVELKOR_FUZZ=ON -DVELKOR_TESTS=OFF
+cmake --preset fuzz -B "$build"
 cmake --build "$build" -j "$jobs" --target make_firmware "${targets[@]/#/fuzz_}"
 
 bash fuzz/make_seeds.sh "$build/tools/make_firmware"

@@ -11,10 +11,10 @@
 #   feel: every erase is refused by the board, so no update can complete
 # Values are taken literally after "key: "; `find` must occur exactly once.
 #
-# Native: rebuilds build/ and runs its ctest suite. --windows: rebuilds
-# build-win/, runs its suite under Wine on a virtual display, then
-# scripts/rigs.sh when present. Exit status is non-zero when any fault is
-# missed, any entry is malformed or a planted fault does not build.
+# Native: rebuilds build/ and runs its ctest suite but the VM rig. --windows:
+# rebuilds build-win/ and runs its whole suite, the Wine rig included, on a
+# virtual display. Exit status is non-zero when any fault is missed, any
+# entry is malformed or a planted fault does not build.
 # MUTATION_TIMEOUT sets the per-test time-out in seconds (default 60).
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 2
@@ -26,7 +26,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --windows) windows=1 ;;
     --only) only="$2"; shift ;;
-    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
     -*) echo "unknown option: $1" >&2; exit 2 ;;
     *) list="$1" ;;
   esac
@@ -137,29 +137,18 @@ for f in $(grep '^OK' "$tmp/entries" | cut -f3 | sort -u); do
 done
 [ $dirty -eq 0 ] || exit 2
 
-build_dir=build
-[ $windows -eq 1 ] && build_dir=build-win
-configure() {
-  if [ $windows -eq 1 ]; then
-    cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELKOR_WERROR=ON \
-      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
-  else
-    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKOR_WERROR=ON
-  fi
-}
-build() { cmake --build "$build_dir" -j $jobs; }
+# The folders and their options are CMakePresets.json's. The rigs set their
+# own time-outs, which --timeout leaves alone.
+preset=native build_dir=build
+[ $windows -eq 1 ] && preset=windows build_dir=build-win
+configure() { cmake --preset $preset; }
+build() { cmake --build --preset $preset -j $jobs; }
 suite() {
   if [ $windows -eq 1 ]; then
-    xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-      ctest --test-dir build-win --stop-on-failure -j "$1" --timeout "$2"
-      rc=$?
-      WINEPREFIX="$PWD/build-win/wineprefix" wineserver -k 2>/dev/null
-      exit $rc' wine-tests $jobs "$timeout_s" || return 1
-    if [ -f scripts/rigs.sh ]; then
-      bash scripts/rigs.sh || return 1
-    fi
+    bash scripts/wine-display.sh build-win/wineprefix \
+      ctest --preset windows --stop-on-failure -j $jobs --timeout "$timeout_s"
   else
-    ctest --test-dir build --stop-on-failure -j $jobs --timeout "$timeout_s"
+    ctest --preset native -L unit --stop-on-failure -j $jobs --timeout "$timeout_s"
   fi
 }
 

@@ -10,9 +10,8 @@ desktop_size=800x600
 # Installs what is missing and builds the simulated-board program.
 build_sim_program() {
   bash scripts/install-deps.sh
-  source scripts/build-dirs.sh
-  configure_windows >/dev/null
-  cmake --build "$build" --target VelkorUpdateSim velkor
+  cmake --preset windows >/dev/null
+  cmake --build --preset windows --target VelkorUpdateSim velkor
 }
 
 # Prepares the prefix (as the tests do) and ends any Wine still running in it,
