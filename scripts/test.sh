@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the include layers, builds everything and runs the whole test suite,
 # one ctest call per build folder (options in CMakePresets.json, labels in
-# cmake/TestLabels.cmake):
+# cmake/Testing.cmake, cmake/Rigs.cmake):
 #   scripts/test.sh             build/: the native tests ("unit") and the Linux
 #                               HID rig ("rig"); then build-win/: the Windows
 #                               build's tests under Wine ("wine") and the Wine
