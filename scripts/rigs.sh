@@ -8,9 +8,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
-# build/ first: the Wine rig takes its virtual board from there.
+# build/ first: the Wine rig takes its virtual board from there. Verbose, so
+# each check's PASS or FAIL shows as it comes.
 for preset in native windows; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
-  ctest --preset "$preset" -L rig
+  ctest --preset "$preset" -L rig --verbose
 done
