@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "job/job_window.h"
+#include "job/outcome.h"
 #include "link/board_link.h"
 
 constexpr uint32_t UM_CHECK_BOARD = 1025;
@@ -38,4 +40,14 @@ inline const char* OpenFailureText(int32_t openResult, const char* noBoardText)
     if (openResult == kOpenSeveralBoards)
         return kSeveralBoardsText;
     return noBoardText;
+}
+
+// Says through the window that OpenBoard opened nothing, in the job's words
+// for a missing board, and returns how the job ends.
+inline JobEnd ReportOpenFailure(JobWindow& window, int32_t openResult, const char* noBoardText,
+                                OpenFailurePlace place)
+{
+    const JobEnd why = OpenFailureEnd(openResult);
+    window.ShowOpenFailure(why, OpenFailureText(openResult, noBoardText), place);
+    return why;
 }

@@ -19,6 +19,7 @@ struct Job {
     uint8_t buffer[kRecordBufferSize];
     FirmwareRecord record;
     char message[256];
+    bool aborted = false;
 
     explicit Job(JobWindow& w) : window(w) {}
 
@@ -93,8 +94,10 @@ bool WriteCodeBlock(Job& job)
 bool ProgramRecords(Job& job)
 {
     for (;;) {
-        if (job.window.TakeAbort())
+        if (job.window.TakeAbort()) {
+            job.aborted = true;
             return false;
+        }
         switch (ReadRecord(job.file, job.buffer, job.record)) {
         case RecordOutcome::kEndOfFile:
             return true;
@@ -124,7 +127,7 @@ bool ProgramRecords(Job& job)
     }
 }
 
-void RunWithFile(Job& job)
+JobOutcome RunWithFile(Job& job)
 {
     job.window.SetProgressPos(0);
     uint64_t size = 0;
@@ -133,40 +136,44 @@ void RunWithFile(Job& job)
     job.window.SetStatus("Connecting...");
 
     job.board = OpenBoard();
-    if (job.board < 0) {
-        job.Error(OpenFailureText(job.board, "Could not connect to device"));
-        return;
-    }
+    if (job.board < 0)
+        return {ReportOpenFailure(job.window, job.board, "Could not connect to device", OpenFailurePlace::kErrorBox)};
     LoaderSequencer(job.window, job.board, kRequestReset);
     job.recordIndex = 0;
 
     // The board must end in its application before success is claimed; when
     // that fails the sequencer has said why, and "Update complete!" would
     // contradict it.
+    JobOutcome outcome;
     if (ProgramRecords(job) && LoaderSequencer(job.window, job.board, kRequestApplication) >= 0) {
         job.window.SetStatus("Done.");
         job.window.ShowMessage("Update complete!", "Done", kIconInformation);
+    } else {
+        outcome = job.aborted ? JobOutcome{JobEnd::kAborted} : Failed(JobFailure::kPartialUpdate);
     }
     CloseBoard(job.board);
+    return outcome;
 }
 
 }  // namespace
 
-void UpdateJob(JobWindow& window)
+JobOutcome UpdateJob(JobWindow& window)
 {
     Job job(window);
     char fileName[kFileNameBufferSize] = {};
     window.ReadFileName(fileName, sizeof fileName);
+    JobOutcome outcome = Failed(JobFailure::kFile);
     if (fileName[0] == '\0') {
         job.Error("Firmware file not selected");
     } else if ((job.file = OpenFirmwareFile(fileName)) == kNoFile) {
         job.Error("Could not open firmware file");
     } else {
-        RunWithFile(job);
+        outcome = RunWithFile(job);
         CloseFirmwareFile(job.file);
     }
     window.SetStatus("Wait...");
     window.SendResult(UM_UPDATE, 1, 0);
+    return outcome;
 }
 
 size_t Utf8Characters(const std::string& text)
