@@ -4,6 +4,10 @@
 #
 #   sim/scenario.cpp:84: ParseLine is 75 lines (limit 60)
 #
+#   scripts/check-function-length.sh [--all] [FILE...]
+# --all lists every function found with its length, to check the reader;
+# FILEs (from the top of the tree) replace the default set.
+#
 # Sources: every tracked *.cpp, *.h and *.c outside tests/, fuzz/ and bench/.
 # A function is measured from the first line of its declaration (return type
 # or template line included) to the line of its closing brace, both counted.
@@ -23,14 +27,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-#   scripts/check-function-length.sh [--all] [FILE...]
-# --all lists every function found with its length, to check the reader.
-limit=${FUNCTION_LINE_LIMIT:-60}
+limit=60
 
 show_all=""
 if [ "${1:-}" = "--all" ]; then show_all=--all; shift; fi
 
-# Named files (to try the reader on one), else every production source.
 list_sources() {
   if [ $# -gt 0 ]; then
     printf '%s\0' "$@"
@@ -46,6 +47,15 @@ import sys
 
 LIMIT = int(sys.argv[1])
 SHOW_ALL = "--all" in sys.argv[2:]
+
+
+def blank_until(text, start, skip, close):
+    """Spaces for text from start to the end of close (looked for skip
+    characters on; to the end of text when missing), newlines kept, and
+    where that ends."""
+    end = text.find(close, start + skip)
+    end = len(text) if end < 0 else end + len(close)
+    return re.sub(r"[^\n]", " ", text[start:end]), end
 
 
 def blank(text):
@@ -72,10 +82,8 @@ def blank(text):
                     i += 2
                     continue
                 if text.startswith("/*", i):
-                    end = text.find("*/", i + 2)
-                    end = n if end < 0 else end + 2
-                    out.append(re.sub(r"[^\n]", " ", text[i:end]))
-                    i = end
+                    spaces, i = blank_until(text, i, 2, "*/")
+                    out.append(spaces)
                     continue
                 i += 1
             continue
@@ -91,20 +99,16 @@ def blank(text):
             word = ""
             continue
         if text.startswith("/*", i):
-            end = text.find("*/", i + 2)
-            end = n if end < 0 else end + 2
-            out.append(re.sub(r"[^\n]", " ", text[i:end]))
-            i = end
+            spaces, i = blank_until(text, i, 2, "*/")
+            out.append(spaces)
             word = ""
             continue
         if c == "\"" and word.endswith("R") and re.fullmatch(r"(u8|u|U|L)?R", word):
             m = re.match(r"\"([^()\\ ]{0,16})\(", text[i:])
             if m:
                 close = ")" + m.group(1) + "\""
-                end = text.find(close, i + len(m.group(0)))
-                end = n if end < 0 else end + len(close)
-                out.append("0" + re.sub(r"[^\n]", " ", text[i + 1:end]))
-                i = end
+                spaces, i = blank_until(text, i + 1, len(m.group(0)) - 1, close)
+                out.append("0" + spaces)
                 word = ""
                 continue
         if c == "\x27" and word[:1].isdigit():
@@ -147,8 +151,8 @@ NOT_PARAMS = {"noexcept", "throw", "decltype", "alignas", "__attribute__",
 
 
 def top_level(decl):
-    """Yields (index, token) of decl at paren depth 0, and the index of
-    every top-level opening paren."""
+    """Yields (index, token) for the tokens of decl outside parentheses,
+    the opening paren of each top-level group among them."""
     depth = 0
     for k, (t, _) in enumerate(decl):
         if t == "(":
@@ -161,16 +165,17 @@ def top_level(decl):
             yield k, t
 
 
-def close_paren(decl, k):
+def matching(items, start, opening, closing):
+    """Index of the (token, line) closing the one at start, or None."""
     depth = 0
-    for j in range(k, len(decl)):
-        if decl[j][0] == "(":
+    for j in range(start, len(items)):
+        if items[j][0] == opening:
             depth += 1
-        elif decl[j][0] == ")":
+        elif items[j][0] == closing:
             depth -= 1
             if depth == 0:
                 return j
-    return len(decl) - 1
+    return None
 
 
 def operator_span(decl):
@@ -202,7 +207,7 @@ def params(decl):
     return found
 
 
-def classify(decl, scope):
+def classify(decl):
     """What a "{" after decl opens: scope, skip, init (constructor member
     initialiser), body."""
     words = [t for t, _ in decl]
@@ -224,24 +229,21 @@ def classify(decl, scope):
         if any(w in ("class", "struct", "union") for w in words):
             return "scope"
         return "skip"
-    tail = words[close_paren(decl, p) + 1:]
+    close = matching(decl, p, "(", ")")
+    if close is None:
+        return "skip"
+    tail = words[close + 1:]
     if tail[:1] == [":"]:
         return "body" if words[-1] in (")", "{}") else "init"
     if tail[:1] == ["->"]:
         return "body"
-    k = 0
-    while k < len(tail):
-        if tail[k] in ("noexcept", "throw") and k + 1 < len(tail) and tail[k + 1] == "(":
-            k += 1
-            depth = 0
-            while k < len(tail):
-                depth += tail[k] == "("
-                depth -= tail[k] == ")"
-                k += 1
-                if depth == 0:
-                    break
-            continue
-        if tail[k] not in QUALIFIERS:
+    k = close + 1
+    while k < len(decl):
+        if words[k] in ("noexcept", "throw") and k + 1 < len(decl) and words[k + 1] == "(":
+            k = matching(decl, k + 1, "(", ")")
+            if k is None:
+                return "skip"
+        elif words[k] not in QUALIFIERS:
             return "skip"
         k += 1
     return "body"
@@ -282,17 +284,6 @@ def measure(path):
     decl = []
     i, n = 0, len(toks)
 
-    def skip_braces(start):
-        depth = 0
-        for j in range(start, n):
-            if toks[j][0] == "{":
-                depth += 1
-            elif toks[j][0] == "}":
-                depth -= 1
-                if depth == 0:
-                    return j
-        return None
-
     while i < n:
         t, line = toks[i]
         if t == ";":
@@ -302,15 +293,15 @@ def measure(path):
                 return found, "{}:{}: unmatched }}".format(path, line)
             stack.pop()
             decl = []
-        elif t == ":" and stack and decl and decl[-1][0] in ("public", "private", "protected") and len(decl) == 1:
+        elif t == ":" and len(decl) == 1 and decl[0][0] in ("public", "private", "protected"):
             decl = []
         elif t == "{":
-            kind = classify(decl, stack)
+            kind = classify(decl)
             if kind == "scope":
                 stack.append(line)
                 decl = []
             else:
-                end = skip_braces(i)
+                end = matching(toks, i, "{", "}")
                 if end is None:
                     return found, "{}:{}: unmatched {{".format(path, line)
                 if kind == "body":
