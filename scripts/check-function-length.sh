@@ -58,6 +58,47 @@ def blank_until(text, start, skip, close):
     return re.sub(r"[^\n]", " ", text[start:end]), end
 
 
+def blank_directive(text, i):
+    """Blanks the preprocessor line at i and its continuation lines; returns
+    the newlines to keep and where the directive ends."""
+    out = []
+    n = len(text)
+    while i < n and text[i] != "\n":
+        if text[i] == "\\" and i + 1 < n and text[i + 1] == "\n":
+            out.append("\n")
+            i += 2
+        elif text.startswith("/*", i):
+            spaces, i = blank_until(text, i, 2, "*/")
+            out.append(spaces)
+        else:
+            i += 1
+    return "".join(out), i
+
+
+def blank_literal(text, i, word):
+    """For a comment or a literal starting at i (word: the identifier just
+    before it, the prefix of a raw string), its replacement and where it ends;
+    None for anything else."""
+    c = text[i]
+    if text.startswith("//", i):
+        end = text.find("\n", i)
+        return "", len(text) if end < 0 else end
+    if text.startswith("/*", i):
+        return blank_until(text, i, 2, "*/")
+    if c == "\"" and re.fullmatch(r"(u8|u|U|L)?R", word):
+        m = re.match(r"\"([^()\\ ]{0,16})\(", text[i:])
+        if m:
+            spaces, end = blank_until(text, i + 1, len(m.group(0)) - 1, ")" + m.group(1) + "\"")
+            return "0" + spaces, end
+    if c in "\"\x27":
+        j = i + 1
+        while j < len(text) and text[j] != c and text[j] != "\n":
+            j += 2 if text[j] == "\\" else 1
+        end = j + 1 if j < len(text) and text[j] == c else j  # keep a newline
+        return "0" + " " * (end - i - 1), end
+    return None
+
+
 def blank(text):
     """Returns text with comments, literals and preprocessor lines replaced
     by spaces (newlines kept, so line numbers hold). A literal becomes a
@@ -68,65 +109,27 @@ def blank(text):
     word = ""  # the identifier or number just before i
     while i < n:
         c = text[i]
-        if c == "\n":
+        if c == "\n" or c in " \t\r\f\v":
             out.append(c)
             i += 1
-            line_start = True
+            line_start = line_start or c == "\n"
             word = ""
             continue
         if line_start and c == "#":
-            # A directive, with its continuation lines.
-            while i < n and text[i] != "\n":
-                if text[i] == "\\" and i + 1 < n and text[i + 1] == "\n":
-                    out.append("\n")
-                    i += 2
-                    continue
-                if text.startswith("/*", i):
-                    spaces, i = blank_until(text, i, 2, "*/")
-                    out.append(spaces)
-                    continue
-                i += 1
-            continue
-        if c in " \t\r\f\v":
-            out.append(c)
-            i += 1
-            word = ""
+            spaces, i = blank_directive(text, i)
+            out.append(spaces)
             continue
         line_start = False
-        if text.startswith("//", i):
-            while i < n and text[i] != "\n":
-                i += 1
-            word = ""
-            continue
-        if text.startswith("/*", i):
-            spaces, i = blank_until(text, i, 2, "*/")
-            out.append(spaces)
-            word = ""
-            continue
-        if c == "\"" and word.endswith("R") and re.fullmatch(r"(u8|u|U|L)?R", word):
-            m = re.match(r"\"([^()\\ ]{0,16})\(", text[i:])
-            if m:
-                close = ")" + m.group(1) + "\""
-                spaces, i = blank_until(text, i + 1, len(m.group(0)) - 1, close)
-                out.append("0" + spaces)
-                word = ""
-                continue
         if c == "\x27" and word[:1].isdigit():
             i += 1  # digit separator, as in 1000000 written with quotes
             continue
-        if c in "\"\x27":
-            j = i + 1
-            while j < n and text[j] != c and text[j] != "\n":
-                j += 2 if text[j] == "\\" else 1
-            end = j + 1 if j < n and text[j] == c else j  # keep a newline
-            out.append("0" + " " * (end - i - 1))
-            i = end
+        blanked = blank_literal(text, i, word)
+        if blanked is not None:
+            out.append(blanked[0])
+            i = blanked[1]
             word = ""
             continue
-        if c.isalnum() or c == "_":
-            word += c
-        else:
-            word = ""
+        word = word + c if c.isalnum() or c == "_" else ""
         out.append(c)
         i += 1
     return "".join(out)
