@@ -9,11 +9,12 @@
 #include "job/outcome.h"
 #include "link/board_link.h"
 
-constexpr uint32_t UM_CHECK_BOARD = 1025;
-constexpr uint32_t UM_REFRESH = 1026;
-constexpr uint32_t UM_UPDATE = 1027;
-constexpr uint32_t UM_ABORT = 1028;
-constexpr uint32_t UM_SERVICE = 1029;
+constexpr uint32_t kWindowMessageBase = 1024;  // WM_USER, which job/ cannot include
+constexpr uint32_t UM_CHECK_BOARD = kWindowMessageBase + 1;
+constexpr uint32_t UM_REFRESH = kWindowMessageBase + 2;
+constexpr uint32_t UM_UPDATE = kWindowMessageBase + 3;
+constexpr uint32_t UM_ABORT = kWindowMessageBase + 4;
+constexpr uint32_t UM_SERVICE = kWindowMessageBase + 5;
 
 // UM_SERVICE request: code in the low 16 bits of wparam, the shot counter's
 // query flag in the high 16 bits, the value in lparam.
