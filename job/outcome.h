@@ -19,8 +19,7 @@ enum class JobEnd {
 // What failed, for kFailed.
 enum class JobFailure {
     kNone,
-    kFile,            // the firmware file was not named or could not be opened; no board was opened
-    kPartialUpdate,   // the update stopped at a record or an error of the board; part of the file may be on it
+    kFile,            // the firmware file: not named, not opened, or a record the update cannot use
     kBoard,           // the board refused or did not answer a request, or did not identify itself
     kUnknownRequest,  // a service code the job does not know
 };

@@ -63,7 +63,7 @@ void ExpectEvents(const Lines& calls, const std::string& expected)
 std::string Ending(const JobOutcome& o)
 {
     static const char* const ends[] = {"done", "failed", "aborted", "no board", "board busy", "several boards"};
-    static const char* const failures[] = {"", ": file", ": partial", ": board", ": request"};
+    static const char* const failures[] = {"", ": file", ": board", ": request"};
     std::string text = std::string(ends[static_cast<int>(o.end)]) + failures[static_cast<int>(o.failure)];
     return o.result ? text + " = " + std::to_string(*o.result) : text;
 }
@@ -109,35 +109,35 @@ TEST_F(Jobs, Update)
          "<empty>"},
         {"directory", "failed: file", Board(), FirmwareBuilder(), "box: Error/16: Could not open firmware file", "",
          std::filesystem::temp_directory_path().string()},
-        {"read error", "failed: partial", Board(), FirmwareBuilder(),
+        {"read error", "failed: file", Board(), FirmwareBuilder(),
          "... | box: Error/16: Could not read firmware file", "", "/proc/self/mem"},
         {"abort before the first record", "aborted", Board(), FirmwareBuilder().Code({1}),
          kOpen + "3 | status: Connecting...", "status: Connecting..."},
         {"abort after the record in progress", "aborted", Board(),
          FirmwareBuilder().Code({0x21}).Code({0x22}).Code({0x23}), "... | pos: 6 | > long", "pos: 6"},
-        {"unknown token", "failed: partial", Board(), FirmwareBuilder().Code({1}).Raw({'d', 1, 0}),
+        {"unknown token", "failed: file", Board(), FirmwareBuilder().Code({1}).Raw({'d', 1, 0}),
          "... | pos: 3 | > long | box: Error/16: Unknown token in firmware file"},
-        {"payload cut short", "failed: partial", Board(), FirmwareBuilder().Raw({'E', 5, 1, 2, 3}),
+        {"payload cut short", "failed: file", Board(), FirmwareBuilder().Raw({'E', 5, 1, 2, 3}),
          kOpen + "5 | status: Connecting... | box: Error/16: Unexpected EOF"},
-        {"bad CRC after code blocks boots first", "failed: partial", Board(),
+        {"bad CRC after code blocks boots first", "failed: file", Board(),
          FirmwareBuilder().Code({1}).Code({2}).Code({3}).Code({4}).BadCrcData(0x1000, {5}),
          "... | " + kToApp + " | box: Error/16: CRC error in block 4"},
-        {"data longer than its payload", "failed: partial", Board(),
+        {"data longer than its payload", "failed: file", Board(),
          FirmwareBuilder().Data(0x1000, Pattern(64)).Code({7}).Data(0x2000, {1}).DataPayload(
              FirmwareBuilder::DataBlockPayload(0x7000, {0xAB, 0xCD}, 10)),
          "... | box: Error/16: Length error in block 3"},
-        {"empty data record", "failed: partial", Board(), FirmwareBuilder().Code({1}).DataPayload({}),
+        {"empty data record", "failed: file", Board(), FirmwareBuilder().Code({1}).DataPayload({}),
          "... | box: Error/16: Length error in block 1"},
-        {"65 data bytes", "failed: partial", Board(), FirmwareBuilder().Data(0x1040, Pattern(65)),
+        {"65 data bytes", "failed: file", Board(), FirmwareBuilder().Data(0x1040, Pattern(65)),
          "... | box: Error/16: Error -1 uploading data"},
-        {"73 code bytes", "failed: partial", Board(), FirmwareBuilder().Code(Pattern(73)),
+        {"73 code bytes", "failed: file", Board(), FirmwareBuilder().Code(Pattern(73)),
          "... | box: Error/16: Error -1 programming code"},
-        {"erase refused above 0xFFFF", "failed: partial", Board({Status(kCmdEraseBlock, 5, 2)}),
+        {"erase refused above 0xFFFF", "failed: board", Board({Status(kCmdEraseBlock, 5, 2)}),
          FirmwareBuilder().Data(0x11000, {1}).Data(0xAB2000, {1}),
          "... | > C2 | status: Uploading data | pos: 11 | > long | " + kErase + " | box: Error/16: Error 5 erasing 0xab2000"},
-        {"upload refused with a status over 127", "failed: partial", Board({Status(kSimKeyUploadData, 200)}),
+        {"upload refused with a status over 127", "failed: board", Board({Status(kSimKeyUploadData, 200)}),
          FirmwareBuilder().Data(0x1000, {1}), "... | box: Error/16: Error 200 uploading data"},
-        {"start upload answers a value", "failed: partial", []{ SimConfig c; c.uploadValue = 0x012345; return c; }(),
+        {"start upload answers a value", "failed: board", []{ SimConfig c; c.uploadValue = 0x012345; return c; }(),
          FirmwareBuilder().Code({1}), "... | > C0 | box: Error/16: Error 74565 starting data upload"},
     };
     for (const UpdateCase& c : cases) {

@@ -21,6 +21,8 @@ struct Job {
     FirmwareRecord record;
     char message[256];
     bool aborted = false;
+    // What a failed update failed at: the board, unless a record was refused.
+    JobFailure failure = JobFailure::kBoard;
 
     explicit Job(JobWindow& w) : window(w) {}
 
@@ -46,6 +48,7 @@ struct Job {
 // Shows why the update stops at this record; false, for the caller to return.
 bool Refuse(Job& job, const RecordPlan& plan)
 {
+    job.failure = JobFailure::kFile;
     job.Error(plan.stopText);
     return false;
 }
@@ -146,7 +149,7 @@ JobOutcome RunWithFile(Job& job)
         job.window.SetStatus("Done.");
         job.window.ShowMessage("Update complete!", "Done", kIconInformation);
     } else {
-        outcome = job.aborted ? JobOutcome{JobEnd::kAborted} : Failed(JobFailure::kPartialUpdate);
+        outcome = job.aborted ? JobOutcome{JobEnd::kAborted} : Failed(job.failure);
     }
     CloseBoard(job.board);
     return outcome;
