@@ -34,8 +34,10 @@ function run(name) {
   return jobs;
 }
 
+// Called straight, not through ccall: while a job waits, ccall would hand
+// back a promise of the job's end instead of the text.
 function text(which) {
-  return core.ccall('web_text', 'string', ['number'], [which]);
+  return core.UTF8ToString(core._web_text(which));
 }
 
 // Drawn once per animation frame, however often the job moves it.
@@ -74,8 +76,7 @@ function refresh() {
   if (state.updating)
     return;
   const haveFile = state.file !== '';
-  $('hint').textContent = core.ccall('web_hint', 'string', ['number', 'number'],
-    [state.boardStatus, haveFile ? 1 : 0]);
+  $('hint').textContent = core.UTF8ToString(core._web_hint(state.boardStatus, haveFile ? 1 : 0));
   $('program').disabled = !((state.boardStatus & 0xffff) && haveFile);
 }
 
@@ -202,7 +203,7 @@ async function start() {
     return;
   }
   if (demo !== null)
-    window.velkorDemo = { dump: () => core.ccall('web_dump', 'string', [], []) };
+    window.velkorDemo = { dump: () => core.UTF8ToString(core._web_dump()) };
   detectLoop();
 }
 

@@ -100,6 +100,35 @@ test('demo board: detection, update with progress, the board holds the file', as
   await page.close();
 });
 
+test('program aborts a running update, silently, and the board is left unfinished', async () => {
+  // Full-speed USB timing keeps the update running long enough to abort.
+  const page = await openPage('?demo=' + encodeURIComponent('{"latency": "usb-fs"}'));
+  await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Connected: '));
+  await page.setInputFiles('#firmware-file', firmware);
+  await textOf(page, 'hint', 'Ready');
+  // The abort ends the job within a record: the hint may be gone before a poll.
+  await page.evaluate(() => {
+    window.hints = [];
+    const hint = document.getElementById('hint');
+    new MutationObserver(() => window.hints.push(hint.textContent)).observe(hint, { childList: true });
+  });
+  await page.click('#program');
+  await textOf(page, 'program', 'Updating...');
+  await page.click('#program');
+  // A finished update would wait on its message box and never get here.
+  await textOf(page, 'program', 'Program');
+  const hints = await page.evaluate(() => window.hints);
+  assert.ok(hints.includes('Aborting, please wait...'), hints.join(' / '));
+  assert.equal(await page.isVisible('#message'), false);
+  assert.equal(await page.evaluate(() => document.getElementById('progress').value), 0);
+  const dump = JSON.parse(await page.evaluate(() => window.velkorDemo.dump()));
+  if (process.env.REFERENCE_DUMP) {
+    const reference = JSON.parse(readFileSync(process.env.REFERENCE_DUMP, 'utf8'));
+    assert.notDeepEqual([dump.data, dump.code], [reference.data, reference.code]);
+  }
+  await page.close();
+});
+
 test('demo scenarios by name and as a document', async () => {
   const unidentified = await openPage('?demo=unidentified');
   await textOf(unidentified, 'status', 'Connected: unidentified device');
