@@ -30,7 +30,6 @@ constexpr const char* kWindowTexts[] = {
     ("Velkor Update Utility v" VELKOR_VERSION_TEXT),
 };
 
-PageWindow g_window;
 std::unique_ptr<SimBoard> g_sim;
 std::optional<SimLinkSetup> g_simLink;
 std::optional<LinkSetup> g_link;
@@ -83,12 +82,12 @@ EMSCRIPTEN_KEEPALIVE const char* web_start(int demo, const char* scenario)
 
 EMSCRIPTEN_KEEPALIVE void web_detect()
 {
-    DetectionJob(g_window);
+    DetectionJob(PageWindow());
 }
 
 EMSCRIPTEN_KEEPALIVE void web_update()
 {
-    UpdateJob(g_window);
+    UpdateJob(PageWindow());
 }
 
 // The hint line, from the last board report and whether a file is chosen.

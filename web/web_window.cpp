@@ -20,47 +20,50 @@ EM_JS(void, PageResult, (uint32_t message, uint32_t wparam, int32_t lparam), {
 EM_JS(void, PageFileName, (char* buf, size_t size), { stringToUTF8(Module.page.fileName(), buf, size); });
 EM_JS(int, PageTakeAbort, (), { return Module.page.takeAbort() ? 1 : 0; });
 
+// The progress bar hands the page one frame now and then, so it draws and
+// takes clicks while the job runs.
+class Page : public JobWindow {
+public:
+    void SetStatus(const char* text) override { PageStatus(text); }
+    void SetProgressRange(uint32_t upper) override { PageProgressRange(upper); }
+
+    void SetProgressPos(uint32_t pos) override
+    {
+        PageProgressPos(pos);
+        if (emscripten_get_now() - lastFrameMs_ >= kFrameMs) {
+            PageFrame();
+            lastFrameMs_ = emscripten_get_now();
+        }
+    }
+
+    int ShowMessage(const char* text, const char* caption, MessageIcon icon) override
+    {
+        return PageMessage(text, caption, static_cast<int>(icon));
+    }
+
+    void SendResult(uint32_t message, uint32_t wparam, int32_t lparam) override
+    {
+        PageResult(message, wparam, lparam);
+    }
+
+    // The page's name is a path in the module's file system, well within the
+    // job's limit; stringToUTF8 never writes past size.
+    void ReadFileName(char* buf, size_t size) override
+    {
+        if (size > 0)
+            PageFileName(buf, size);
+    }
+
+    bool TakeAbort() override { return PageTakeAbort() != 0; }
+
+private:
+    double lastFrameMs_ = 0;
+};
+
 }  // namespace
 
-void PageWindow::SetStatus(const char* text)
+JobWindow& PageWindow()
 {
-    PageStatus(text);
-}
-
-void PageWindow::SetProgressRange(uint32_t upper)
-{
-    PageProgressRange(upper);
-}
-
-void PageWindow::SetProgressPos(uint32_t pos)
-{
-    PageProgressPos(pos);
-    const double now = emscripten_get_now();
-    if (now - lastFrameMs_ >= kFrameMs) {
-        PageFrame();
-        lastFrameMs_ = emscripten_get_now();
-    }
-}
-
-int PageWindow::ShowMessage(const char* text, const char* caption, MessageIcon icon)
-{
-    return PageMessage(text, caption, static_cast<int>(icon));
-}
-
-void PageWindow::SendResult(uint32_t message, uint32_t wparam, int32_t lparam)
-{
-    PageResult(message, wparam, lparam);
-}
-
-// The page's name is a path in the module's file system, well within the
-// job's limit; stringToUTF8 never writes past size.
-void PageWindow::ReadFileName(char* buf, size_t size)
-{
-    if (size > 0)
-        PageFileName(buf, size);
-}
-
-bool PageWindow::TakeAbort()
-{
-    return PageTakeAbort() != 0;
+    static Page page;
+    return page;
 }
