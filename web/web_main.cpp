@@ -8,6 +8,7 @@
 #include <string>
 
 #include "job/messages.h"
+#include "job/window_texts.h"
 #include "link/link_setup.h"
 #include "sim/scenario.h"
 #include "sim/sim_setup.h"
@@ -21,12 +22,12 @@ namespace {
 // Where the build puts examples/scenarios in the module's file system.
 constexpr char kScenarioFolder[] = "/scenarios/";
 
-// The window's texts, as the Windows program shows them.
+// The texts the page puts up itself, numbered for velkor.js.
 constexpr const char* kWindowTexts[] = {
-    "Program",
-    "Updating...",
-    "Updating, do not disconnect!",
-    "Aborting, please wait...",
+    kProgramText,
+    kProgramBusyText,
+    kHintUpdating,
+    kHintAborting,
     ("Velkor Update Utility v" VELKOR_VERSION_TEXT),
 };
 
@@ -94,10 +95,10 @@ EMSCRIPTEN_KEEPALIVE void web_update()
 EMSCRIPTEN_KEEPALIVE const char* web_hint(uint32_t boardStatus, int haveFile)
 {
     if (boardStatus & 0xFFFF)
-        return haveFile ? "Ready" : "Select a firmware file to upload";
+        return haveFile ? kHintReady : kHintChooseFile;
     if (boardStatus >> 16)
-        return "Check board and reconnect";
-    return "Attach board to USB and power on";
+        return kHintCheckBoard;
+    return kHintNoBoard;
 }
 
 EMSCRIPTEN_KEEPALIVE const char* web_text(int which)
