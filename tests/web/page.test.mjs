@@ -146,6 +146,46 @@ test('demo scenarios by name and as a document', async () => {
   await unknown.close();
 });
 
+// A stand-in for the browser's WebHID with one granted board that answers
+// every identify request as the demo board does.
+function fakeWebHid() {
+  const sent = [];
+  window.hidSent = sent;
+  const identity = new Uint8Array([0x00, 0x43, 0x00, 0x00, 0x03, 0x02, 0x62, 0x00]);
+  const device = {
+    vendorId: 0x04d8,
+    productId: 0xfc31,
+    opened: false,
+    oninputreport: null,
+    async open() { this.opened = true; },
+    async close() { this.opened = false; },
+    async sendReport(reportId, data) {
+      sent.push({ reportId, length: data.byteLength, command: data[0] });
+      if (data[0] === 0x00)
+        setTimeout(() => this.oninputreport?.({ reportId: 0, data: new DataView(identity.buffer) }), 1);
+    },
+  };
+  const hid = {
+    getDevices: async () => [device],
+    requestDevice: async (options) => { window.hidRequested = options; return [device]; },
+  };
+  Object.defineProperty(Navigator.prototype, 'hid', { get: () => hid, configurable: true });
+}
+
+test('WebHID: the granted board is asked with padded reports and identified', async () => {
+  const page = await openPage('', fakeWebHid);
+  await textOf(page, 'status', 'Connected: Ferrit XR, version 3.02b');
+  await textOf(page, 'hint', 'Select a firmware file to upload');
+  const sent = await page.evaluate(() => window.hidSent);
+  assert.ok(sent.length > 0);
+  for (const report of sent)
+    assert.deepEqual(report, { reportId: 0, length: 72, command: 0x00 });
+  await page.click('#connect');
+  assert.deepEqual(await page.evaluate(() => window.hidRequested),
+    { filters: [{ vendorId: 0x04d8, productId: 0xfc31 }] });
+  await page.close();
+});
+
 test('without WebHID only the notice shows', async () => {
   const page = await openPage('', () => { delete Navigator.prototype.hid; });
   await page.waitForSelector('#no-webhid', { state: 'visible' });
