@@ -8,6 +8,7 @@
 #include "app/app_win32.h"
 #include "job/job_window.h"
 #include "job/messages.h"
+#include "job/window_texts.h"
 #include "resources/resource.h"
 #include "worker/comms_thread_win32.h"
 
@@ -81,24 +82,24 @@ BOOL OnInitDialog(HWND window)
 // page would not be found.
 void Refresh(HWND window)
 {
-    const char* hint = "Attach board to USB and power on";
+    const char* hint = kHintNoBoard;
     BOOL ready = FALSE;
     if (BoardStatus & 0xFFFF) {
         wchar_t name[kFileNameMaxChars + 1];
         GetDlgItemTextW(window, IDC_FIRMWARE_FILE, name, static_cast<int>(std::size(name)));
         if (name[0] == L'\0') {
-            hint = "Select a firmware file to upload";
+            hint = kHintChooseFile;
         } else {
             const DWORD attributes = GetFileAttributesW(name);
             if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                hint = "Selected filename does not exist";
+                hint = kHintNoSuchFile;
             } else {
-                hint = "Ready";
+                hint = kHintReady;
                 ready = TRUE;
             }
         }
     } else if (BoardStatus >> 16) {
-        hint = "Check board and reconnect";
+        hint = kHintCheckBoard;
     }
     SetDlgItemTextA(window, IDC_HINT, hint);
     EnableControl(window, IDC_PROGRAM, ready);
@@ -124,7 +125,7 @@ void Browse(HWND window)
 void StartOrAbort(HWND window)
 {
     if (UpdateRunning) {
-        SetDlgItemTextA(window, IDC_HINT, "Aborting, please wait...");
+        SetDlgItemTextA(window, IDC_HINT, kHintAborting);
         EnableControl(window, IDC_PROGRAM, FALSE);
         PostThreadMessageA(CommsThreadId, UM_ABORT, 0, 0);
         return;
@@ -133,8 +134,8 @@ void StartOrAbort(HWND window)
     // under it.
     EnableControl(window, IDC_FIRMWARE_FILE, FALSE);
     EnableControl(window, IDC_BROWSE, FALSE);
-    SetDlgItemTextA(window, IDC_HINT, "Updating, do not disconnect!");
-    SetDlgItemTextA(window, IDC_PROGRAM, "Updating...");
+    SetDlgItemTextA(window, IDC_HINT, kHintUpdating);
+    SetDlgItemTextA(window, IDC_PROGRAM, kProgramBusyText);
     EnableControl(window, IDC_PROGRAM, FALSE);
     UpdateRunning = true;
     PostThreadMessageA(CommsThreadId, UM_UPDATE, 0, 0);
@@ -147,7 +148,7 @@ void OnJobEnded(HWND window)
     SendDlgItemMessageA(window, IDC_PROGRESS, PBM_SETPOS, 0, 0);
     EnableControl(window, IDC_FIRMWARE_FILE, TRUE);
     EnableControl(window, IDC_BROWSE, TRUE);
-    SetDlgItemTextA(window, IDC_PROGRAM, "Program");
+    SetDlgItemTextA(window, IDC_PROGRAM, kProgramText);
     UpdateRunning = false;
     // "Program" stays disabled until the refresh decides.
     PostMessageA(window, UM_REFRESH, 0, 0);

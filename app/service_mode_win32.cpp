@@ -136,16 +136,21 @@ void OnServiceResult(HWND window, WPARAM wparam, LPARAM lparam)
     }
 }
 
-INT_PTR CALLBACK PasswordDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM /*lparam*/)
+namespace {
+
+// The service dialogs differ only in how they open and what OK gives; Cancel
+// ends either with IDCANCEL. Both put the focus themselves.
+INT_PTR ServiceDialogMessage(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam,
+                             void (*open)(HWND, LPARAM), INT_PTR (*ok)(HWND))
 {
     switch (message) {
     case WM_INITDIALOG:
-        SetFocus(GetDlgItem(dialog, IDC_PASSWORD));
+        open(dialog, lparam);
         return FALSE;  // keep the focus where it was put
     case WM_COMMAND:
         switch (LOWORD(wparam)) {
         case IDOK:
-            EndDialog(dialog, CheckPassword(dialog));
+            EndDialog(dialog, ok(dialog));
             return TRUE;
         case IDCANCEL:
             EndDialog(dialog, IDCANCEL);
@@ -158,34 +163,38 @@ INT_PTR CALLBACK PasswordDialogProc(HWND dialog, UINT message, WPARAM wparam, LP
     }
 }
 
+void OpenPassword(HWND dialog, LPARAM /*lparam*/)
+{
+    SetFocus(GetDlgItem(dialog, IDC_PASSWORD));
+}
+
+// lparam points at the count, which OK overwrites.
+void OpenShotCounter(HWND dialog, LPARAM lparam)
+{
+    SetWindowLongPtrA(dialog, DWLP_USER, lparam);
+    const uint32_t count = *reinterpret_cast<const uint32_t*>(lparam);
+    SetDlgItemInt(dialog, IDC_CURRENT_SHOT_COUNT, count, FALSE);
+    SetDlgItemInt(dialog, IDC_NEW_SHOT_COUNT, count, FALSE);
+    SendDlgItemMessageA(dialog, IDC_NEW_SHOT_COUNT, EM_SETSEL, 0, -1);
+    SetFocus(GetDlgItem(dialog, IDC_NEW_SHOT_COUNT));
+}
+
+INT_PTR KeepShotCount(HWND dialog)
+{
+    auto* count = reinterpret_cast<uint32_t*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    // Taken as it stands: an empty field gives 0.
+    *count = GetDlgItemInt(dialog, IDC_NEW_SHOT_COUNT, nullptr, FALSE);
+    return IDOK;
+}
+
+}  // namespace
+
+INT_PTR CALLBACK PasswordDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    return ServiceDialogMessage(dialog, message, wparam, lparam, OpenPassword, CheckPassword);
+}
+
 INT_PTR CALLBACK ShotCounterDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    switch (message) {
-    case WM_INITDIALOG: {
-        SetWindowLongPtrA(dialog, DWLP_USER, lparam);
-        const uint32_t count = *reinterpret_cast<const uint32_t*>(lparam);
-        SetDlgItemInt(dialog, IDC_CURRENT_SHOT_COUNT, count, FALSE);
-        SetDlgItemInt(dialog, IDC_NEW_SHOT_COUNT, count, FALSE);
-        SendDlgItemMessageA(dialog, IDC_NEW_SHOT_COUNT, EM_SETSEL, 0, -1);
-        SetFocus(GetDlgItem(dialog, IDC_NEW_SHOT_COUNT));
-        return FALSE;
-    }
-    case WM_COMMAND:
-        switch (LOWORD(wparam)) {
-        case IDOK: {
-            auto* count = reinterpret_cast<uint32_t*>(GetWindowLongPtrA(dialog, DWLP_USER));
-            // Taken as it stands: an empty field gives 0.
-            *count = GetDlgItemInt(dialog, IDC_NEW_SHOT_COUNT, nullptr, FALSE);
-            EndDialog(dialog, IDOK);
-            return TRUE;
-        }
-        case IDCANCEL:
-            EndDialog(dialog, IDCANCEL);
-            return TRUE;
-        default:
-            return FALSE;
-        }
-    default:
-        return FALSE;
-    }
+    return ServiceDialogMessage(dialog, message, wparam, lparam, OpenShotCounter, KeepShotCount);
 }

@@ -8,7 +8,6 @@
 #include "cli/interrupts.h"
 #include "cli/progress.h"
 #include "cli/terminal.h"
-#include "job/messages.h"
 
 namespace {
 
@@ -157,41 +156,19 @@ ConsoleWindow::ConsoleWindow(Console& console, std::string fileName)
 {
 }
 
-bool ConsoleWindow::ExplainedAsPermission(const char* text)
+void ConsoleWindow::ShowOpenFailure(JobEnd why, const char* text, OpenFailurePlace place)
 {
-    if (std::strcmp(text, "No board detected") != 0 && std::strcmp(text, "Could not connect to device") != 0)
-        return false;
-    noBoard = true;
-    if (!boardInaccessible || !boardInaccessible())
-        return false;
-    console_.Print(BoardAccessHint(), true);
-    return true;
-}
-
-bool ConsoleWindow::OpenFailure(const char* text)
-{
-    const bool busy = std::strcmp(text, kBoardBusyText) == 0;
-    const bool several = std::strcmp(text, kSeveralBoardsText) == 0;
-    boardBusy = boardBusy || busy;
-    severalBoards = severalBoards || several;
-    return busy || several;
-}
-
-int ConsoleWindow::OpenFailureExit() const
-{
-    if (severalBoards)
-        return kExitUsage;
-    return noBoard || boardBusy ? kExitNoBoard : kExitOk;
+    if (why == JobEnd::kNoBoard && boardInaccessible && boardInaccessible())
+        console_.Print(BoardAccessHint(), true);
+    else if (why == JobEnd::kNoBoard && place == OpenFailurePlace::kStatusLine)
+        console_.Status(text);
+    else  // detection's word for a board it could not take is an error like a box
+        console_.Print(text, true);
 }
 
 void ConsoleWindow::SetStatus(const char* text)
 {
-    // Detection's word for a board it could not take is an error like the
-    // other jobs' box.
-    if (OpenFailure(text))
-        console_.Print(text, true);
-    else if (!ExplainedAsPermission(text))
-        console_.Status(text);
+    console_.Status(text);
 }
 
 void ConsoleWindow::SetProgressRange(uint32_t upper)
@@ -206,20 +183,12 @@ void ConsoleWindow::SetProgressPos(uint32_t pos)
 
 int ConsoleWindow::ShowMessage(const char* text, const char* /*caption*/, MessageIcon icon)
 {
-    const bool error = icon == kIconError;
-    errorShown = errorShown || error;
-    OpenFailure(text);
-    if (!ExplainedAsPermission(text))
-        console_.Print(text, error);
+    console_.Print(text, icon == kIconError);
     return kButtonOk;
 }
 
-void ConsoleWindow::SendResult(uint32_t /*message*/, uint32_t wparam, int32_t lparam)
-{
-    gotResult = true;
-    resultWparam = wparam;
-    resultLparam = lparam;
-}
+// The job's outcome says how it went.
+void ConsoleWindow::SendResult(uint32_t /*message*/, uint32_t /*wparam*/, int32_t /*lparam*/) {}
 
 void ConsoleWindow::ReadFileName(char* buf, size_t size)
 {
@@ -232,8 +201,5 @@ void ConsoleWindow::ReadFileName(char* buf, size_t size)
 
 bool ConsoleWindow::TakeAbort()
 {
-    if (!TakeAbortRequest())
-        return false;
-    aborted = true;
-    return true;
+    return TakeAbortRequest();
 }

@@ -70,10 +70,11 @@ class ConsoleWindow : public JobWindow {
 public:
     ConsoleWindow(Console& console, std::string fileName = std::string());
 
-    // Asked when a job finds no board: true turns "No board detected" and
-    // "Could not connect to device" into the permission hint below.
+    // Asked when a job finds no board: true puts the permission hint below in
+    // place of the job's words.
     std::function<bool()> boardInaccessible;
 
+    void ShowOpenFailure(JobEnd why, const char* text, OpenFailurePlace place) override;
     void SetStatus(const char* text) override;
     void SetProgressRange(uint32_t upper) override;
     void SetProgressPos(uint32_t pos) override;
@@ -82,24 +83,7 @@ public:
     void ReadFileName(char* buf, size_t size) override;
     bool TakeAbort() override;
 
-    // What the job did, for the exit status.
-    bool errorShown = false;
-    bool noBoard = false;
-    bool boardBusy = false;
-    bool severalBoards = false;
-    bool aborted = false;
-    bool gotResult = false;
-    uint32_t resultWparam = 0;
-    int32_t resultLparam = 0;
-
-    // The exit status for a board the job could not open; kExitOk when it
-    // opened one (or never tried).
-    int OpenFailureExit() const;
-
 private:
-    bool ExplainedAsPermission(const char* text);
-    bool OpenFailure(const char* text);
-
     Console& console_;
     std::string fileName_;
 };

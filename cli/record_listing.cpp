@@ -6,9 +6,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "link/board_link.h"
-#include "link/commands.h"
 #include "update/firmware.h"
+#include "update/record_plan.h"
 
 namespace {
 
@@ -32,9 +31,9 @@ public:
     bool Clean() const { return totals_.problems == 0; }
 
 private:
-    void Problem(int index, const std::string& message);
-    void DataRecord(int index);
-    void CodeRecord(int index);
+    void Problem(int index, const char* message);
+    void DataRecord(int index, const RecordPlan& plan);
+    void CodeRecord(int index, const RecordPlan& plan);
     void Summary(uint64_t end);
 
     std::FILE* out_;
@@ -44,55 +43,38 @@ private:
     Totals totals_;
 };
 
-std::string Format(const char* format, long value)
+void Inspector::Problem(int index, const char* message)
 {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-
-void Inspector::Problem(int index, const std::string& message)
-{
-    std::fprintf(out_, "        problem: %s\n", message.c_str());
+    std::fprintf(out_, "        problem: %s\n", message);
     if (totals_.problems++ == 0) {
         totals_.stopIndex = index;
         totals_.stopMessage = message;
     }
 }
 
-void Inspector::DataRecord(int index)
+void Inspector::DataRecord(int index, const RecordPlan& plan)
 {
     ++totals_.dataBlocks;
-    DataBlock block;
-    const DataBlockOutcome outcome = DecodeDataBlock(record_.payload, record_.length, block);
-    if (outcome == DataBlockOutcome::kLengthError) {
+    if (plan.stop == RecordStop::kLengthError) {
         std::fprintf(out_, "data, payload too short for its fields and data\n");
-        Problem(index, Format("Length error in block %ld", index));
-        return;
-    }
-    if (outcome == DataBlockOutcome::kCrcError) {
+    } else if (!plan.checked) {
         // The fields are shown as read; the update never gets to use them.
-        if (record_.length > kDataOffset) {
-            const uint8_t* p = record_.payload;
-            const unsigned address = p[kDataAddressOffset] | p[kDataAddressOffset + 1] << 8 |
-                                     p[kDataAddressOffset + 2] << 16;
-            std::fprintf(out_, "data at 0x%06x, %u bytes, check FAILED\n", address, p[kDataLengthOffset]);
-        } else {
+        if (record_.length > kDataOffset)
+            std::fprintf(out_, "data at 0x%06x, %u bytes, check FAILED\n", static_cast<unsigned>(plan.block.address),
+                         plan.block.dataLength);
+        else
             std::fprintf(out_, "data, check FAILED\n");
-        }
-        Problem(index, Format("CRC error in block %ld", index));
+    } else {
+        // An oversized block at a block boundary still costs its erase.
+        std::fprintf(out_, "data at 0x%06x, %u bytes, check ok%s\n", static_cast<unsigned>(plan.block.address),
+                     plan.block.dataLength, plan.erase ? ", erase first" : "");
+        totals_.erases += plan.erase ? 1 : 0;
+    }
+    if (plan.stop != RecordStop::kNone) {
+        Problem(index, plan.stopText);
         return;
     }
-    // The update erases before it writes, so an oversized block at a block
-    // boundary still costs its erase.
-    const bool erase = (block.address & (kFlashBlockSize - 1)) == 0;
-    std::fprintf(out_, "data at 0x%06x, %u bytes, check ok%s\n", static_cast<unsigned>(block.address),
-                 block.dataLength, erase ? ", erase first" : "");
-    totals_.erases += erase ? 1 : 0;
-    if (block.dataLength > kUploadDataMax) {
-        Problem(index, Format("Error %ld uploading data", kLongTooLong));
-        return;
-    }
+    const DataBlock& block = plan.block;
     if (block.dataLength > 0) {
         totals_.dataBytes += block.dataLength;
         totals_.lowest = std::min(totals_.lowest, block.address);
@@ -100,15 +82,26 @@ void Inspector::DataRecord(int index)
     }
 }
 
-void Inspector::CodeRecord(int index)
+void Inspector::CodeRecord(int index, const RecordPlan& plan)
 {
     ++totals_.codeBlocks;
     if (record_.length > 0)
         std::fprintf(out_, "code, first byte 0x%02x\n", record_.payload[0]);
     else
         std::fprintf(out_, "code, empty\n");
-    if (record_.length > kLongPayloadMax)
-        Problem(index, Format("Error %ld programming code", kLongTooLong));
+    if (plan.stop != RecordStop::kNone)
+        Problem(index, plan.stopText);
+}
+
+// A record the update could not read whole: what the listing says instead of
+// its contents. The update stops there.
+const char* Unreadable(RecordOutcome outcome)
+{
+    switch (outcome) {
+    case RecordOutcome::kUnknownToken: return "neither a data ('D') nor a code ('E') record";
+    case RecordOutcome::kUnexpectedEnd: return "the file ends inside this record";
+    default: return "(the file could not be read here)";
+    }
 }
 
 void Inspector::Run()
@@ -123,29 +116,25 @@ void Inspector::Run()
             Summary(offset);
             return;
         }
+        const RecordPlan plan = PlanRecord(outcome, record_, index);
         if (outcome == RecordOutcome::kReadError) {
-            std::fprintf(out_, "%6d  0x%06llx  (the file could not be read here)\n", index,
-                         static_cast<unsigned long long>(offset));
-            Problem(index, "Could not read firmware file");
+            std::fprintf(out_, "%6d  0x%06llx  %s\n", index, static_cast<unsigned long long>(offset),
+                         Unreadable(outcome));
+            Problem(index, plan.stopText);
             break;
         }
         const char token = (record_.token >= 0x20 && record_.token < 0x7F) ? static_cast<char>(record_.token) : '?';
         std::fprintf(out_, "%6d  0x%06llx  %c 0x%02x  %6u  ", index, static_cast<unsigned long long>(offset), token,
                      record_.token, record_.length);
-        if (outcome == RecordOutcome::kUnknownToken) {
-            std::fprintf(out_, "neither a data ('D') nor a code ('E') record\n");
-            Problem(index, "Unknown token in firmware file");
+        if (outcome != RecordOutcome::kRecord) {
+            std::fprintf(out_, "%s\n", Unreadable(outcome));
+            Problem(index, plan.stopText);
             break;
         }
-        if (outcome == RecordOutcome::kUnexpectedEnd) {
-            std::fprintf(out_, "the file ends inside this record\n");
-            Problem(index, "Unexpected EOF");
-            break;
-        }
-        if (record_.token == kTokenData)
-            DataRecord(index);
+        if (plan.data)
+            DataRecord(index, plan);
         else
-            CodeRecord(index);
+            CodeRecord(index, plan);
     }
     // Nothing after an unreadable record can be found.
     std::fprintf(out_, "nothing after record %d can be read\n", index);

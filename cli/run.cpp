@@ -112,13 +112,12 @@ int32_t WaitForBoard(double seconds)
 class ProbeWindow : public JobWindow {
 public:
     std::string status;
-    uint32_t result = kBoardAbsent;
 
     void SetStatus(const char* text) override { status = text; }
     void SetProgressRange(uint32_t) override {}
     void SetProgressPos(uint32_t) override {}
     int ShowMessage(const char*, const char*, MessageIcon) override { return kButtonOk; }
-    void SendResult(uint32_t, uint32_t wparam, int32_t) override { result = wparam; }
+    void SendResult(uint32_t, uint32_t, int32_t) override {}
     void ReadFileName(char* buf, size_t size) override
     {
         if (size > 0)
@@ -138,10 +137,10 @@ std::vector<std::string> ProbeBoards(const std::vector<std::string>& paths, bool
     for (const std::string& path : paths) {
         ChooseBoard(path);
         ProbeWindow window;
-        DetectionJob(window);
+        const JobEnd end = DetectionJob(window).end;
         lines.push_back(path + ": " + window.status);
-        allIdentified = allIdentified && window.result == kBoardIdentified;
-        anyAnswered = anyAnswered || window.result != kBoardAbsent || window.status == kBoardBusyText;
+        allIdentified = allIdentified && end == JobEnd::kDone;
+        anyAnswered = anyAnswered || end == JobEnd::kDone || end == JobEnd::kFailed || end == JobEnd::kBoardBusy;
     }
     ChooseBoard("");
     return lines;
@@ -170,52 +169,51 @@ int RefuseSeveral(const std::vector<std::string>& paths)
     return kExitUsage;
 }
 
-int Detect(ConsoleWindow& window)
+// The exit status for how a job ended; an unidentified board is a failure.
+int ExitStatusOf(const JobOutcome& outcome)
 {
-    DetectionJob(window);
-    if (const int status = window.OpenFailureExit())
-        return status;
-    switch (window.resultWparam) {
-    case kBoardIdentified:
+    switch (outcome.end) {
+    case JobEnd::kDone:
         return kExitOk;
-    case kBoardUnidentified:
-        return kExitFailed;
-    default:
+    case JobEnd::kNoBoard:
+    case JobEnd::kBoardBusy:
         return kExitNoBoard;
+    case JobEnd::kSeveralBoards:
+        return kExitUsage;
+    case JobEnd::kFailed:
+    case JobEnd::kAborted:
+        break;
     }
+    return kExitFailed;
 }
 
 int Program(Console& console, ConsoleWindow& window)
 {
     g_updating = true;
     SetAbortable(true);
-    UpdateJob(window);
+    const JobOutcome outcome = UpdateJob(window);
     // Done before the end of abortable: a signal in between only asks.
     g_updating = false;
     SetAbortable(false);
     console.EndProgress();
-    if (window.aborted) {
+    if (outcome.end == JobEnd::kAborted) {
         console.Print(kIncompleteText, true);
         return kExitFailed;
     }
-    if (const int status = window.OpenFailureExit())
-        return status;
-    return window.errorShown ? kExitFailed : kExitOk;
+    return ExitStatusOf(outcome);
 }
 
+// A command that went through prints its result: the counter alone, or that
+// it was set.
 int Service(Console& console, ConsoleWindow& window, uint32_t wparam, int32_t lparam)
 {
-    ServiceJob(window, wparam, lparam);
-    if (const int status = window.OpenFailureExit())
-        return status;
-    if (!window.gotResult || (window.resultWparam & SVC_FAILED) != 0)
-        return kExitFailed;
-    const uint32_t code = window.resultWparam & 0xFFFF;
-    if (code == SVC_GET_SHOT_COUNT)
-        console.Print(std::to_string(static_cast<uint32_t>(window.resultLparam)), false);
-    else if (code == SVC_SET_SHOT_COUNT)
+    const JobOutcome outcome = ServiceJob(window, wparam, lparam);
+    const uint32_t code = wparam & 0xFFFF;
+    if (outcome.result && code == SVC_GET_SHOT_COUNT)
+        console.Print(std::to_string(static_cast<uint32_t>(*outcome.result)), false);
+    else if (outcome.result && code == SVC_SET_SHOT_COUNT)
         console.Print("New shot counter set", false);
-    return window.errorShown ? kExitFailed : kExitOk;
+    return ExitStatusOf(outcome);
 }
 
 // The service password, asked before anything touches the board.
@@ -305,7 +303,7 @@ int RunJob(const Options& options, Console& console, ConsoleWindow& window)
 
     switch (options.command) {
     case Command::kDetect:
-        return Detect(window);
+        return ExitStatusOf(DetectionJob(window));
     case Command::kProgram:
         return Program(console, window);
     case Command::kPressure:

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "job/outcome.h"
+
 // Message box icons and buttons, with the Win32 values so the Windows side
 // passes them straight through.
 enum MessageIcon : uint32_t {
@@ -15,6 +17,10 @@ enum MessageIcon : uint32_t {
     kIconInformation = 0x40,  // MB_ICONINFORMATION
 };
 constexpr int kButtonOk = 1;  // IDOK
+
+// Where a job says it opened no board: detection on the status line, the
+// other jobs in an error box.
+enum class OpenFailurePlace { kStatusLine, kErrorBox };
 
 // A job reads at most this many characters of the file name, as the window's
 // edit counts them (UTF-16 units on Windows). In UTF-8 each takes up to 4
@@ -35,6 +41,17 @@ public:
 
     // A modal OK box owned by the window; returns the button pressed.
     virtual int ShowMessage(const char* text, const char* caption, MessageIcon icon) = 0;
+
+    // How a job says it opened no board: why (kNoBoard, kBoardBusy or
+    // kSeveralBoards) and its words for it. Shown where the job asks; a front
+    // end with words of its own for a case overrides this.
+    virtual void ShowOpenFailure(JobEnd /*why*/, const char* text, OpenFailurePlace place)
+    {
+        if (place == OpenFailurePlace::kStatusLine)
+            SetStatus(text);
+        else
+            ShowMessage(text, "Error", kIconError);
+    }
 
     // UM_CHECK_BOARD, UM_UPDATE or UM_SERVICE, sent to the window.
     virtual void SendResult(uint32_t message, uint32_t wparam, int32_t lparam) = 0;

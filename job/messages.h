@@ -5,13 +5,16 @@
 
 #include <cstdint>
 
+#include "job/job_window.h"
+#include "job/outcome.h"
 #include "link/board_link.h"
 
-constexpr uint32_t UM_CHECK_BOARD = 1025;
-constexpr uint32_t UM_REFRESH = 1026;
-constexpr uint32_t UM_UPDATE = 1027;
-constexpr uint32_t UM_ABORT = 1028;
-constexpr uint32_t UM_SERVICE = 1029;
+constexpr uint32_t kWindowMessageBase = 1024;  // WM_USER, which job/ cannot include
+constexpr uint32_t UM_CHECK_BOARD = kWindowMessageBase + 1;
+constexpr uint32_t UM_REFRESH = kWindowMessageBase + 2;
+constexpr uint32_t UM_UPDATE = kWindowMessageBase + 3;
+constexpr uint32_t UM_ABORT = kWindowMessageBase + 4;
+constexpr uint32_t UM_SERVICE = kWindowMessageBase + 5;
 
 // UM_SERVICE request: code in the low 16 bits of wparam, the shot counter's
 // query flag in the high 16 bits, the value in lparam.
@@ -38,4 +41,14 @@ inline const char* OpenFailureText(int32_t openResult, const char* noBoardText)
     if (openResult == kOpenSeveralBoards)
         return kSeveralBoardsText;
     return noBoardText;
+}
+
+// Says through the window that OpenBoard opened nothing, in the job's words
+// for a missing board, and returns how the job ends.
+inline JobEnd ReportOpenFailure(JobWindow& window, int32_t openResult, const char* noBoardText,
+                                OpenFailurePlace place)
+{
+    const JobEnd why = OpenFailureEnd(openResult);
+    window.ShowOpenFailure(why, OpenFailureText(openResult, noBoardText), place);
+    return why;
 }

@@ -1,7 +1,7 @@
 // The HID operations the board link is built on. Each backend lives in a file
 // of its own (sim/hid_sim.cpp, hid_hidapi.cpp, hid_win32.cpp); CMake links the
 // ones a program may use and the program picks one at start, so nothing above
-// this header knows which it talks to.
+// this header knows which it talks to. The browser build has hid_webhid.cpp.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +39,7 @@ struct HidBackend {
 extern const HidBackend kSimHidBackend;
 extern const HidBackend kHidapiBackend;
 extern const HidBackend kWin32HidBackend;
+extern const HidBackend kWebHidBackend;
 
 // The backend the operations below go to; nullptr (the start) lists nothing.
 void SetHidBackend(const HidBackend* backend);

@@ -3,7 +3,7 @@
 # stack, or across it, and on a folder README whose "May include:" line no
 # longer matches the table below.
 #
-#   link/ <- job/ <- update/ <- worker/ <- app/, cli/
+#   link/ <- job/ <- update/ <- worker/ <- app/, cli/, web/
 #   sim/ beside link/; vboard/ on sim/; tools/ on what it needs below
 #
 # A folder may always include its own files; quoted includes without a folder
@@ -23,11 +23,12 @@ declare -A may=(
   [tools]="link"
   [cli]="worker update job link sim"
   [app]="worker update job link sim resources"
+  [web]="worker update job link sim"
   [resources]=""
 )
 
 status=0
-for folder in link job update worker sim vboard tools cli app resources; do
+for folder in link job update worker sim vboard tools cli app web resources; do
   allowed=" $folder ${may[$folder]} "
   while IFS=: read -r file line text; do
     target=${text#*\"}

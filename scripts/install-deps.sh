@@ -3,8 +3,13 @@
 # packages, plus any package named on the command line. Safe to run again:
 # it installs only what is missing.
 #   scripts/install-deps.sh [PACKAGE...]
+#   scripts/install-deps.sh --only PACKAGE...   (just those, as scripts/run-web.sh asks)
 set -euo pipefail
 
+if [ "${1:-}" = --only ]; then
+  shift
+  packages=("$@")
+else
 packages=(
   cmake ninja-build g++ make pkg-config
   libgtest-dev googletest libbenchmark-dev
@@ -15,6 +20,7 @@ packages=(
   qemu-system-x86 busybox-static cpio kmod python3
   "$@"
 )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

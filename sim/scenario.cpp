@@ -11,6 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "link/hex_digit.h"
+
 namespace {
 
 using nlohmann::json;
@@ -79,17 +81,6 @@ bool ReadBool(const json& value, const std::string& key)
     if (!value.is_boolean())
         Fail(Key(key), "expected true or false");
     return value.get<bool>();
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // "0x" or "0X" and one or two hex digits.

@@ -308,27 +308,15 @@ SimBoard::FaultSet SimBoard::MatchFaults(int key, int occurrence) const
         if ((fault.command != -1 && fault.command != key) ||
             (fault.occurrence != 0 && fault.occurrence != occurrence))
             continue;
-        switch (fault.kind) {
-        case SimFaultKind::kStatus:
-            if (set.status == nullptr)
-                set.status = &fault;
-            break;
-        case SimFaultKind::kWriteFail:
-            set.writeFail = true;
-            break;
-        case SimFaultKind::kReadFail:
-            set.readFail = true;
-            break;
-        case SimFaultKind::kSilent:
-            set.silent = true;
-            break;
-        case SimFaultKind::kLate:
-            set.late = true;
-            break;
-        case SimFaultKind::kNoise:
+        // The first status wins; the other kinds add up.
+        if (fault.kind == SimFaultKind::kStatus && set.status == nullptr)
+            set.status = &fault;
+        set.writeFail = set.writeFail || fault.kind == SimFaultKind::kWriteFail;
+        set.readFail = set.readFail || fault.kind == SimFaultKind::kReadFail;
+        set.silent = set.silent || fault.kind == SimFaultKind::kSilent;
+        set.late = set.late || fault.kind == SimFaultKind::kLate;
+        if (fault.kind == SimFaultKind::kNoise)
             set.noise = std::min(kNoiseMax, set.noise + std::max(0, fault.value));
-            break;
-        }
     }
     return set;
 }

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "job/messages.h"
+#include "job/outcome.h"
 #include "link/commands.h"
 #include "sim/scenario.h"
 #include "support/firmware_builder.h"
@@ -57,6 +58,16 @@ void ExpectEvents(const Lines& calls, const std::string& expected)
         << "expected " << expected << "\n     got " << all;
 }
 
+// How a job ended, as a table writes it: "done", "failed: file",
+// "no board", and " = N" for a service result.
+std::string Ending(const JobOutcome& o)
+{
+    static const char* const ends[] = {"done", "failed", "aborted", "no board", "board busy", "several boards"};
+    static const char* const failures[] = {"", ": file", ": board", ": request"};
+    std::string text = std::string(ends[static_cast<int>(o.end)]) + failures[static_cast<int>(o.failure)];
+    return o.result ? text + " = " + std::to_string(*o.result) : text;
+}
+
 using Jobs = SimFixture;
 
 const std::string kOpen = "pos: 0 | range: ";
@@ -67,6 +78,7 @@ const std::string kDone = "status: Done. | box: Done/64: Update complete!";
 
 struct UpdateCase {
     const char* name;
+    const char* ending;
     SimConfig board;
     FirmwareBuilder file;
     std::string events;  // without the closing "status: Wait... | result: 1027 1 0"
@@ -80,51 +92,52 @@ TEST_F(Jobs, Update)
     for (uint32_t a = 0x10000; a < 0x10000 + 1030 * 64; a += 64)
         big.Data(a, Pattern(64, static_cast<uint8_t>(a >> 6)));
     const UpdateCase cases[] = {
-        {"data, code, data again", Board(),
+        {"data, code, data again", "done", Board(),
          FirmwareBuilder().Data(0x21000, Pattern(64)).Data(0x21040, Pattern(64, 0x80)).Code(Pattern(72, 1))
              .Code({0x42}).Data(0x30000, Pattern(5, 0xF0)),
          kOpen + "240 | status: Connecting... | > 00 | " + kErase + " | status: Uploading data | pos: 74 | > long"
              " | status: Uploading data | pos: 148 | > long | " + kToLoader + " | status: Programming Code | pos: 222"
              " | > long | status: Programming Code | pos: 225 | > long | " + kToApp + " | " + kErase +
              " | status: Uploading data | pos: 240 | > long | " + kDone},
-        {"board found in its loader, code ends the file", Board({}, true),
+        {"board found in its loader, code ends the file", "done", Board({}, true),
          FirmwareBuilder().Data(0x1000, {7}).Code({1}),
          kOpen + "14 | status: Connecting... | > 00 | " + kToApp + " | " + kErase + " | status: Uploading data"
              " | pos: 11 | > long | " + kToLoader + " | status: Programming Code | pos: 14 | > long | " + kToApp +
              " | " + kDone},
-        {"over 64 KiB", Board(), big, kOpen + "76220 | ... | pos: 76220 | > long | " + kDone},
-        {"no file named", Board(), FirmwareBuilder(), "box: Error/16: Firmware file not selected", "", "<empty>"},
-        {"directory", Board(), FirmwareBuilder(), "box: Error/16: Could not open firmware file", "",
+        {"over 64 KiB", "done", Board(), big, kOpen + "76220 | ... | pos: 76220 | > long | " + kDone},
+        {"no file named", "failed: file", Board(), FirmwareBuilder(), "box: Error/16: Firmware file not selected", "",
+         "<empty>"},
+        {"directory", "failed: file", Board(), FirmwareBuilder(), "box: Error/16: Could not open firmware file", "",
          std::filesystem::temp_directory_path().string()},
-        {"read error", Board(), FirmwareBuilder(), "... | box: Error/16: Could not read firmware file", "",
-         "/proc/self/mem"},
-        {"abort before the first record", Board(), FirmwareBuilder().Code({1}),
+        {"read error", "failed: file", Board(), FirmwareBuilder(),
+         "... | box: Error/16: Could not read firmware file", "", "/proc/self/mem"},
+        {"abort before the first record", "aborted", Board(), FirmwareBuilder().Code({1}),
          kOpen + "3 | status: Connecting...", "status: Connecting..."},
-        {"abort after the record in progress", Board(), FirmwareBuilder().Code({0x21}).Code({0x22}).Code({0x23}),
-         "... | pos: 6 | > long", "pos: 6"},
-        {"unknown token", Board(), FirmwareBuilder().Code({1}).Raw({'d', 1, 0}),
+        {"abort after the record in progress", "aborted", Board(),
+         FirmwareBuilder().Code({0x21}).Code({0x22}).Code({0x23}), "... | pos: 6 | > long", "pos: 6"},
+        {"unknown token", "failed: file", Board(), FirmwareBuilder().Code({1}).Raw({'d', 1, 0}),
          "... | pos: 3 | > long | box: Error/16: Unknown token in firmware file"},
-        {"payload cut short", Board(), FirmwareBuilder().Raw({'E', 5, 1, 2, 3}),
+        {"payload cut short", "failed: file", Board(), FirmwareBuilder().Raw({'E', 5, 1, 2, 3}),
          kOpen + "5 | status: Connecting... | box: Error/16: Unexpected EOF"},
-        {"bad CRC after code blocks boots first", Board(),
+        {"bad CRC after code blocks boots first", "failed: file", Board(),
          FirmwareBuilder().Code({1}).Code({2}).Code({3}).Code({4}).BadCrcData(0x1000, {5}),
          "... | " + kToApp + " | box: Error/16: CRC error in block 4"},
-        {"data longer than its payload", Board(),
+        {"data longer than its payload", "failed: file", Board(),
          FirmwareBuilder().Data(0x1000, Pattern(64)).Code({7}).Data(0x2000, {1}).DataPayload(
              FirmwareBuilder::DataBlockPayload(0x7000, {0xAB, 0xCD}, 10)),
          "... | box: Error/16: Length error in block 3"},
-        {"empty data record", Board(), FirmwareBuilder().Code({1}).DataPayload({}),
+        {"empty data record", "failed: file", Board(), FirmwareBuilder().Code({1}).DataPayload({}),
          "... | box: Error/16: Length error in block 1"},
-        {"65 data bytes", Board(), FirmwareBuilder().Data(0x1040, Pattern(65)),
+        {"65 data bytes", "failed: file", Board(), FirmwareBuilder().Data(0x1040, Pattern(65)),
          "... | box: Error/16: Error -1 uploading data"},
-        {"73 code bytes", Board(), FirmwareBuilder().Code(Pattern(73)),
+        {"73 code bytes", "failed: file", Board(), FirmwareBuilder().Code(Pattern(73)),
          "... | box: Error/16: Error -1 programming code"},
-        {"erase refused above 0xFFFF", Board({Status(kCmdEraseBlock, 5, 2)}),
+        {"erase refused above 0xFFFF", "failed: board", Board({Status(kCmdEraseBlock, 5, 2)}),
          FirmwareBuilder().Data(0x11000, {1}).Data(0xAB2000, {1}),
          "... | > C2 | status: Uploading data | pos: 11 | > long | " + kErase + " | box: Error/16: Error 5 erasing 0xab2000"},
-        {"upload refused with a status over 127", Board({Status(kSimKeyUploadData, 200)}),
+        {"upload refused with a status over 127", "failed: board", Board({Status(kSimKeyUploadData, 200)}),
          FirmwareBuilder().Data(0x1000, {1}), "... | box: Error/16: Error 200 uploading data"},
-        {"start upload answers a value", []{ SimConfig c; c.uploadValue = 0x012345; return c; }(),
+        {"start upload answers a value", "failed: board", []{ SimConfig c; c.uploadValue = 0x012345; return c; }(),
          FirmwareBuilder().Code({1}), "... | > C0 | box: Error/16: Error 74565 starting data upload"},
     };
     for (const UpdateCase& c : cases) {
@@ -134,7 +147,7 @@ TEST_F(Jobs, Update)
         window.fileName = c.path.empty() ? file.path() : c.path == "<empty>" ? "" : c.path;
         window.onCall = [&](const std::string& line) { window.pendingAborts += line == c.abortOn; };
         const size_t filesBefore = OpenFileCount();
-        UpdateJob(window);
+        EXPECT_EQ(Ending(UpdateJob(window)), c.ending);
         ASSERT_GE(window.calls.size(), 2u);
         EXPECT_EQ(window.calls.end()[-2], "status: Wait...");
         EXPECT_EQ(window.calls.back(), "result: 1027 1 0");
@@ -155,6 +168,7 @@ TEST_F(Jobs, Update)
 
 struct ServiceCase {
     const char* name;
+    const char* ending;
     SimConfig board;
     uint32_t wparam;
     int32_t lparam;
@@ -168,28 +182,35 @@ TEST_F(Jobs, Service)
     const std::string pressure =
         "box: Raw Pressure Values/64: 1D = 010203  1B = 0A0B0C\n2D = 102030  2B = A0B0C0\n";
     const ServiceCase cases[] = {
-        {"refused with a status over 127", Board({Status(kCmdAccessShotCounter, 200)}, false, 5), SVC_SET_SHOT_COUNT, 9,
+        {"read", "done = 1000", Board(), get, 0, "> 00 | > 40 | result: 1029 320 1000", 1000},
+        {"refused with a status over 127", "failed: board", Board({Status(kCmdAccessShotCounter, 200)}, false, 5),
+         SVC_SET_SHOT_COUNT, 9,
          "> 00 | > 40 | box: Error/16: Error -200 getting shot count | result: 1029 65600 200", 5},
-        {"2^31 comes back negative", Board({}, false, 0x80000000u), get, 0,
+        {"2^31 comes back negative", "failed: board", Board({}, false, 0x80000000u), get, 0,
          "> 00 | > 40 | box: Error/16: Error -2147483648 getting shot count | result: 1029 65856 -2147483648",
          0x80000000u},
-        {"pressure", Board(), SVC_PRESSURE_VALUES, 0, "> 00 | > 90 | > 90 | " + pressure + " | result: 1029 144 0",
-         1000},
-        {"no board", []{ SimConfig c; c.present = false; return c; }(), SVC_PRESSURE_VALUES, 0,
+        {"pressure", "done = 0", Board(), SVC_PRESSURE_VALUES, 0,
+         "> 00 | > 90 | > 90 | " + pressure + " | result: 1029 144 0", 1000},
+        {"unknown code", "failed: request", Board(), 0x55, 0,
+         "> 00 | box: Internal Error/16: Unknown command issued | result: 1029 65621 0", 1000},
+        {"no board", "no board", []{ SimConfig c; c.present = false; return c; }(), SVC_PRESSURE_VALUES, 0,
          "box: Error/16: Could not connect to device | result: 1029 65680 0", 1000},
-        {"boot fails, the command is tried anyway", Board({Status(kCmdCompleteProgramming, 9)}, true, 5), get, 0,
+        {"boot fails, the command is tried anyway", "failed: board",
+         Board({Status(kCmdCompleteProgramming, 9)}, true, 5), get, 0,
          "> 00 | status: Booting firmware... | > 08 | box: Error/16: Error 9 completing programming process | > 40"
          " | box: Error/16: Error -17 getting shot count | result: 1029 65856 17", 5},
-        {"a late reply is dropped by the next exchange", Board({{SimFaultKind::kLate, kCmdBootFirmware, 1, 0}}, true, 70000),
-         get, 0, "> 00 | status: Booting firmware... | > 08 | > 01 | box: Error/16: Error -1 communicating with marker"
+        {"a late reply is dropped by the next exchange", "failed: board = 70000",
+         Board({{SimFaultKind::kLate, kCmdBootFirmware, 1, 0}}, true, 70000), get, 0,
+         "> 00 | status: Booting firmware... | > 08 | > 01 | box: Error/16: Error -1 communicating with marker"
          " | > 40 | result: 1029 320 70000", 70000},
-        {"replies past the host's queue are lost", Board({{SimFaultKind::kNoise, kCmdAccessShotCounter, 0, 32}}, false, 5),
-         get, 0, "> 00 | > 40 | box: Error/16: Error -1 getting shot count | result: 1029 65856 1", 5},
+        {"replies past the host's queue are lost", "failed: board",
+         Board({{SimFaultKind::kNoise, kCmdAccessShotCounter, 0, 32}}, false, 5), get, 0,
+         "> 00 | > 40 | box: Error/16: Error -1 getting shot count | result: 1029 65856 1", 5},
     };
     for (const ServiceCase& c : cases) {
         SCOPED_TRACE(c.name);
         Reset(c.board);
-        ServiceJob(window, c.wparam, c.lparam);
+        EXPECT_EQ(Ending(ServiceJob(window, c.wparam, c.lparam)), c.ending);
         EXPECT_EQ(Join(window.calls), c.events);
         EXPECT_EQ(board->OpenHandles(), 0) << "the board must be closed";
         EXPECT_EQ(board->ShotCounter(), c.counterAfter);
@@ -198,20 +219,24 @@ TEST_F(Jobs, Service)
 
 TEST_F(Jobs, Detection)
 {
-    const std::pair<const char*, std::string> cases[] = {
-        {"{}", "> 00 | status: Connected: Ferrit XR, version 3.02b | result: 1025 1 0"},
-        {R"({"type": 4, "version": "1.07"})", "> 00 | status: Connected: Vantor 5, version 1.07 | result: 1025 1 0"},
-        {R"({"type": 2, "firmware": false})", "> 00 | status: Connected: Quasar board, no software | result: 1025 1 0"},
-        {R"({"type": 5, "loader": true, "version": "255.10z"})",
+    const std::array<std::string, 3> cases[] = {  // the board, how detection ends, what it says
+        {"{}", "done", "> 00 | status: Connected: Ferrit XR, version 3.02b | result: 1025 1 0"},
+        {R"({"type": 4, "version": "1.07"})", "done",
+         "> 00 | status: Connected: Vantor 5, version 1.07 | result: 1025 1 0"},
+        {R"({"type": 2, "firmware": false})", "done",
+         "> 00 | status: Connected: Quasar board, no software | result: 1025 1 0"},
+        {R"({"type": 5, "loader": true, "version": "255.10z"})", "done",
          "> 00 | status: Connected: Grisel (unknown), version 255.10z | result: 1025 1 0"},
+        {R"({"identifies": false})", "failed: board",
+         "> 00 | status: Connected: unidentified device | result: 1025 65536 0"},
     };
-    for (const auto& [scenario, events] : cases) {
+    for (const auto& [scenario, ending, events] : cases) {
         SimConfig config;
         std::string error;
         ASSERT_TRUE(ParseScenario(scenario, config, error)) << error;
         Reset(config);
         ProgrammingState = 1;
-        DetectionJob(window);
+        EXPECT_EQ(Ending(DetectionJob(window)), ending);
         EXPECT_EQ(Join(window.calls), events);
         EXPECT_EQ(board->OpenHandles(), 0);
         EXPECT_EQ(ProgrammingState, 1) << "detection leaves the sequencer alone";
@@ -236,23 +261,24 @@ TEST_F(Jobs, SeveralBoards)
     const TempFile file(FirmwareBuilder().Code({1}).bytes());
     const std::string kWait = " | status: Wait... | result: 1027 1 0";
     const std::string kRefused = kOpen + "3 | status: Connecting... | box: Error/16: ";
-    const std::array<std::string, 3> cases[] = {  // the board chosen, what detection and the update say
-        {"", "status: More than one board attached | result: 1025 0 0",
+    // The board chosen, how both jobs end, what detection and the update say.
+    const std::array<std::string, 4> cases[] = {
+        {"", "several boards", "status: More than one board attached | result: 1025 0 0",
          kRefused + "More than one board attached" + kWait},
-        {"/dev/hidraw-gone", "status: No board detected | result: 1025 0 0",
+        {"/dev/hidraw-gone", "no board", "status: No board detected | result: 1025 0 0",
          kRefused + "Could not connect to device" + kWait},
-        {board->Path(), "> 00 | status: Connected: Ferrit XR, version 3.02b | result: 1025 1 0",
+        {board->Path(), "done", "> 00 | status: Connected: Ferrit XR, version 3.02b | result: 1025 1 0",
          "... | " + kDone + kWait},
     };
-    for (const auto& [chosen, detection, update] : cases) {
+    for (const auto& [chosen, ending, detection, update] : cases) {
         SCOPED_TRACE(chosen);
         ChooseBoard(chosen);
         window = RecordingWindow();
-        DetectionJob(window);
+        EXPECT_EQ(Ending(DetectionJob(window)), ending);
         EXPECT_EQ(Join(window.calls), detection);
         window = RecordingWindow();
         window.fileName = file.path();
-        UpdateJob(window);
+        EXPECT_EQ(Ending(UpdateJob(window)), ending);
         ExpectEvents(window.calls, update);
         EXPECT_EQ(board->CodeLog().size(), chosen == board->Path());
     }

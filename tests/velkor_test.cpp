@@ -10,9 +10,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/console.h"
 #include "cli/progress.h"
+#include "job/messages.h"
 #include "velkor_version.h"
 #include "support/firmware_builder.h"
+#include "support/sim_fixture.h"
+#include "update/update_job.h"
+#include "worker/detection.h"
+#include "worker/service.h"
 
 namespace {
 
@@ -334,6 +340,31 @@ TEST(Velkor, ProgressLineText)
     EXPECT_EQ(line(0, 0, 500), "Uploading data");
     EXPECT_EQ(line(4200, 10000, 1460, 20).size(), 19u) << "the last column stays free";
     EXPECT_EQ(FormatDuration(0.2), "0:01");
+}
+
+using ConsoleJobs = SimFixture;
+
+// A board the system lists but this user may not open: the hint takes the
+// place of each job's words for a missing board, and only of those.
+TEST_F(ConsoleJobs, PermissionHint)
+{
+    SimConfig absent;
+    absent.present = false;
+    Reset(absent);
+    const TempFile file(FirmwareBuilder().Code({1}).bytes());
+    Console console(false, true);
+    ConsoleWindow consoleWindow(console, file.path());
+    consoleWindow.boardInaccessible = [] { return true; };
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    DetectionJob(consoleWindow);
+    UpdateJob(consoleWindow);
+    ServiceJob(consoleWindow, SVC_PRESSURE_VALUES, 0);
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string hint = BoardAccessHint() + std::string("\n");
+    EXPECT_EQ(err, hint + hint + hint);
+    EXPECT_EQ(out, "Connecting...\nWait...\n");
 }
 
 TEST(MakeFirmware, DescriptionsInFilesOut)

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "link/crc16.h"
+#include "link/hex_digit.h"
 
 namespace {
 
@@ -39,17 +40,6 @@ constexpr uint64_t kAddressLimit = 1u << 24;
 struct DescriptionError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 uint64_t ParseNumber(const std::string& text, const char* what)
 {

@@ -28,16 +28,19 @@ RecordOutcome ReadRecord(FirmwareFile file, uint8_t (&buffer)[kRecordBufferSize]
 
 DataBlockOutcome DecodeDataBlock(const uint8_t* payload, uint8_t length, DataBlock& block)
 {
+    // Read before the checks, so a listing can show what a refused block says.
+    if (length >= kDataOffset) {
+        block.dataLength = payload[kDataLengthOffset];
+        block.address = static_cast<uint32_t>(payload[kDataAddressOffset]) |
+                        (static_cast<uint32_t>(payload[kDataAddressOffset + 1]) << 8) |
+                        (static_cast<uint32_t>(payload[kDataAddressOffset + 2]) << 16);
+        block.data = payload + kDataOffset;
+    }
     if (length > 0 && Crc16(payload, length) != 0)
         return DataBlockOutcome::kCrcError;
     // The block's data must lie inside its own payload; anything shorter would
     // send bytes of an earlier record. A length of 0 has no fields at all.
     if (length < kDataOffset || length < kDataOffset + payload[kDataLengthOffset])
         return DataBlockOutcome::kLengthError;
-    block.dataLength = payload[kDataLengthOffset];
-    block.address = static_cast<uint32_t>(payload[kDataAddressOffset]) |
-                    (static_cast<uint32_t>(payload[kDataAddressOffset + 1]) << 8) |
-                    (static_cast<uint32_t>(payload[kDataAddressOffset + 2]) << 16);
-    block.data = payload + kDataOffset;
     return DataBlockOutcome::kOk;
 }

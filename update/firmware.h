@@ -48,4 +48,6 @@ enum class DataBlockOutcome {
     kLengthError,  // the payload is shorter than 6 + data length (length 0 included)
 };
 
+// The fields are filled whenever the payload holds them (length 6 or more),
+// as read; only with kOk do they describe data inside the payload.
 DataBlockOutcome DecodeDataBlock(const uint8_t* payload, uint8_t length, DataBlock& block);

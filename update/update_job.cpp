@@ -7,6 +7,7 @@
 #include "job/messages.h"
 #include "link/commands.h"
 #include "update/firmware.h"
+#include "update/record_plan.h"
 #include "update/sequencer.h"
 
 namespace {
@@ -19,6 +20,9 @@ struct Job {
     uint8_t buffer[kRecordBufferSize];
     FirmwareRecord record;
     char message[256];
+    bool aborted = false;
+    // What a failed update failed at: the board, unless a record was refused.
+    JobFailure failure = JobFailure::kBoard;
 
     explicit Job(JobWindow& w) : window(w) {}
 
@@ -41,51 +45,57 @@ struct Job {
     }
 };
 
-// Erases the block when the data starts on a 4096-byte boundary, then writes
-// the data. Returns false after showing the error.
-bool WriteDataBlock(Job& job)
+// Shows why the update stops at this record; false, for the caller to return.
+bool Refuse(Job& job, const RecordPlan& plan)
 {
-    DataBlock block;
-    switch (DecodeDataBlock(job.record.payload, job.record.length, block)) {
-    case DataBlockOutcome::kCrcError:
-        job.ErrorF("CRC error in block %d", static_cast<int>(job.recordIndex));
-        return false;
-    case DataBlockOutcome::kLengthError:
-        job.ErrorF("Length error in block %d", static_cast<int>(job.recordIndex));
-        return false;
-    case DataBlockOutcome::kOk:
-        break;
-    }
-    if ((block.address & (kFlashBlockSize - 1)) == 0) {
+    job.failure = JobFailure::kFile;
+    job.Error(plan.stopText);
+    return false;
+}
+
+// A write the board refused gets the words of a planned one, with its result.
+bool BoardRefused(Job& job, RecordStop stop, int32_t result)
+{
+    FormatStop(stop, result, job.message, sizeof job.message);
+    job.Error(job.message);
+    return false;
+}
+
+// Erases the block when the plan says so, then writes the data. Returns false
+// after showing the error.
+bool WriteDataBlock(Job& job, const RecordPlan& plan)
+{
+    if (!plan.checked)
+        return Refuse(job, plan);
+    if (plan.erase) {
         job.window.SetStatus("Erasing flash block");
-        const int32_t r = EraseBlock(job.board, block.address);
+        const int32_t r = EraseBlock(job.board, plan.block.address);
         if (r != 0) {
-            job.ErrorF("Error %d erasing 0x%06x", static_cast<int>(r), static_cast<unsigned>(block.address));
+            job.ErrorF("Error %d erasing 0x%06x", static_cast<int>(r), static_cast<unsigned>(plan.block.address));
             return false;
         }
     }
     job.window.SetStatus("Uploading data");
     job.ShowPosition();
-    const int32_t r = UploadData(job.board, block.data, block.dataLength, block.address);
-    if (r != 0) {
-        job.ErrorF("Error %d uploading data", static_cast<int>(r));
-        return false;
-    }
-    return true;
+    // Too long for one upload: refused where the link would refuse it, after
+    // the erase and with nothing more sent.
+    if (plan.stop != RecordStop::kNone)
+        return Refuse(job, plan);
+    const int32_t r = UploadData(job.board, plan.block.data, plan.block.dataLength, plan.block.address);
+    return r == 0 || BoardRefused(job, RecordStop::kUploadFailed, r);
 }
 
-bool WriteCodeBlock(Job& job)
+bool WriteCodeBlock(Job& job, const RecordPlan& plan)
 {
     if (LoaderSequencer(job.window, job.board, kRequestLoader) < 0)
         return false;
     job.window.SetStatus("Programming Code");
     job.ShowPosition();
+    // Too long for one report: refused where the link would refuse it.
+    if (plan.stop != RecordStop::kNone)
+        return Refuse(job, plan);
     const int32_t r = ProgramCodeBlock(job.board, job.record.payload, job.record.length);
-    if (r != 0) {
-        job.ErrorF("Error %d programming code", static_cast<int>(r));
-        return false;
-    }
-    return true;
+    return r == 0 || BoardRefused(job, RecordStop::kProgramFailed, r);
 }
 
 // Streams the records to the open board. Returns true when the end of the
@@ -93,38 +103,31 @@ bool WriteCodeBlock(Job& job)
 bool ProgramRecords(Job& job)
 {
     for (;;) {
-        if (job.window.TakeAbort())
+        if (job.window.TakeAbort()) {
+            job.aborted = true;
             return false;
-        switch (ReadRecord(job.file, job.buffer, job.record)) {
-        case RecordOutcome::kEndOfFile:
-            return true;
-        case RecordOutcome::kUnknownToken:
-            job.Error("Unknown token in firmware file");
-            return false;
-        case RecordOutcome::kUnexpectedEnd:
-            job.Error("Unexpected EOF");
-            return false;
-        case RecordOutcome::kReadError:
-            // Not the end of the file: completing here would report a
-            // partial update as a whole one.
-            job.Error("Could not read firmware file");
-            return false;
-        case RecordOutcome::kRecord:
-            break;
         }
-        if (job.record.token == kTokenData) {
+        const RecordOutcome read = ReadRecord(job.file, job.buffer, job.record);
+        if (read == RecordOutcome::kEndOfFile)
+            return true;
+        const RecordPlan plan = PlanRecord(read, job.record, job.recordIndex);
+        // Not a whole record. A read error is not the end of the file either:
+        // completing here would report a partial update as a whole one.
+        if (read != RecordOutcome::kRecord)
+            return Refuse(job, plan);
+        if (plan.data) {
             if (LoaderSequencer(job.window, job.board, kRequestApplication) < 0)
                 return false;
-            if (!WriteDataBlock(job))
+            if (!WriteDataBlock(job, plan))
                 return false;
-        } else if (!WriteCodeBlock(job)) {
+        } else if (!WriteCodeBlock(job, plan)) {
             return false;
         }
         ++job.recordIndex;
     }
 }
 
-void RunWithFile(Job& job)
+JobOutcome RunWithFile(Job& job)
 {
     job.window.SetProgressPos(0);
     uint64_t size = 0;
@@ -133,40 +136,44 @@ void RunWithFile(Job& job)
     job.window.SetStatus("Connecting...");
 
     job.board = OpenBoard();
-    if (job.board < 0) {
-        job.Error(OpenFailureText(job.board, "Could not connect to device"));
-        return;
-    }
+    if (job.board < 0)
+        return {ReportOpenFailure(job.window, job.board, "Could not connect to device", OpenFailurePlace::kErrorBox)};
     LoaderSequencer(job.window, job.board, kRequestReset);
     job.recordIndex = 0;
 
     // The board must end in its application before success is claimed; when
     // that fails the sequencer has said why, and "Update complete!" would
     // contradict it.
+    JobOutcome outcome;
     if (ProgramRecords(job) && LoaderSequencer(job.window, job.board, kRequestApplication) >= 0) {
         job.window.SetStatus("Done.");
         job.window.ShowMessage("Update complete!", "Done", kIconInformation);
+    } else {
+        outcome = job.aborted ? JobOutcome{JobEnd::kAborted} : Failed(job.failure);
     }
     CloseBoard(job.board);
+    return outcome;
 }
 
 }  // namespace
 
-void UpdateJob(JobWindow& window)
+JobOutcome UpdateJob(JobWindow& window)
 {
     Job job(window);
     char fileName[kFileNameBufferSize] = {};
     window.ReadFileName(fileName, sizeof fileName);
+    JobOutcome outcome = Failed(JobFailure::kFile);
     if (fileName[0] == '\0') {
         job.Error("Firmware file not selected");
     } else if ((job.file = OpenFirmwareFile(fileName)) == kNoFile) {
         job.Error("Could not open firmware file");
     } else {
-        RunWithFile(job);
+        outcome = RunWithFile(job);
         CloseFirmwareFile(job.file);
     }
     window.SetStatus("Wait...");
     window.SendResult(UM_UPDATE, 1, 0);
+    return outcome;
 }
 
 size_t Utf8Characters(const std::string& text)

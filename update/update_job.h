@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <string>
 
+#include "job/outcome.h"
+
 class JobWindow;
 
-void UpdateJob(JobWindow& window);
+JobOutcome UpdateJob(JobWindow& window);
 
 // The characters of a UTF-8 file name, as the job's limit on names counts
 // them. Never fewer than a quarter of its bytes, so a name within the limit

@@ -6,18 +6,20 @@
 #include "job/messages.h"
 #include "link/commands.h"
 
-void DetectionJob(JobWindow& window)
+JobOutcome DetectionJob(JobWindow& window)
 {
     const int32_t board = OpenBoard();
     if (board < 0) {
-        window.SetStatus(OpenFailureText(board, "No board detected"));
+        const JobEnd why = ReportOpenFailure(window, board, "No board detected", OpenFailurePlace::kStatusLine);
         window.SendResult(UM_CHECK_BOARD, kBoardAbsent, 0);
-        return;
+        return {why};
     }
+    JobOutcome outcome;
     uint8_t reply[kShortReportSize];
     if (IdentifyBoard(board, reply) != 0) {
         window.SetStatus("Connected: unidentified device");
         window.SendResult(UM_CHECK_BOARD, kBoardUnidentified, 0);
+        outcome = Failed(JobFailure::kBoard);
     } else {
         char description[200];
         FormatBoardDescription(DecodeIdentity(reply), description, sizeof description);
@@ -27,4 +29,5 @@ void DetectionJob(JobWindow& window)
         window.SendResult(UM_CHECK_BOARD, kBoardIdentified, 0);
     }
     CloseBoard(board);
+    return outcome;
 }

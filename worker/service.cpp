@@ -23,7 +23,7 @@ void Fail(JobWindow& window, int32_t board, uint32_t code, int32_t result)
     window.SendResult(UM_SERVICE, code + SVC_FAILED, result);
 }
 
-void ShotCounter(JobWindow& window, int32_t board, uint32_t code, uint32_t wparam, int32_t lparam)
+JobOutcome ShotCounter(JobWindow& window, int32_t board, uint32_t code, uint32_t wparam, int32_t lparam)
 {
     const int32_t r = AccessShotCounter(board, lparam, static_cast<int>(wparam >> 16));
     if (r < 0) {
@@ -31,13 +31,14 @@ void ShotCounter(JobWindow& window, int32_t board, uint32_t code, uint32_t wpara
         std::snprintf(text, sizeof text, "Error %d getting shot count", static_cast<int>(r));
         window.ShowMessage(text, "Error", kIconError);
         Fail(window, board, code, Negated(r));
-        return;
+        return Failed(JobFailure::kBoard);
     }
     CloseBoard(board);
     window.SendResult(UM_SERVICE, code, r);
+    return {JobEnd::kDone, JobFailure::kNone, r};
 }
 
-void PressureValues(JobWindow& window, int32_t board, uint32_t code)
+JobOutcome PressureValues(JobWindow& window, int32_t board, uint32_t code)
 {
     PressureSample first;
     PressureSample second;
@@ -47,7 +48,7 @@ void PressureValues(JobWindow& window, int32_t board, uint32_t code)
     if (r < 0) {
         window.ShowMessage("Not available with this build", "Error", kIconError);
         Fail(window, board, code, Negated(r));
-        return;
+        return Failed(JobFailure::kBoard);
     }
     char text[256];
     std::snprintf(text, sizeof text,
@@ -58,33 +59,42 @@ void PressureValues(JobWindow& window, int32_t board, uint32_t code)
     window.ShowMessage(text, "Raw Pressure Values", kIconInformation);
     CloseBoard(board);
     window.SendResult(UM_SERVICE, code, 0);
+    return {JobEnd::kDone, JobFailure::kNone, 0};
 }
 
 }  // namespace
 
-void ServiceJob(JobWindow& window, uint32_t wparam, int32_t lparam)
+JobOutcome ServiceJob(JobWindow& window, uint32_t wparam, int32_t lparam)
 {
     const uint32_t code = wparam & 0xFFFF;
     const int32_t board = OpenBoard();
     if (board < 0) {
-        window.ShowMessage(OpenFailureText(board, "Could not connect to device"), "Error", kIconError);
+        const JobEnd why = ReportOpenFailure(window, board, "Could not connect to device", OpenFailurePlace::kErrorBox);
         Fail(window, board, code, 0);
-        return;
+        return {why};
     }
-    // A sequencer failure has shown its own box; the command is tried anyway.
-    LoaderSequencer(window, board, kRequestApplication);
+    // A sequencer failure has shown its own box; the command is tried anyway,
+    // but the job has failed whatever the command does.
+    const bool booted = LoaderSequencer(window, board, kRequestApplication) >= 0;
 
+    JobOutcome outcome;
     switch (code) {
     case SVC_SET_SHOT_COUNT:
     case SVC_GET_SHOT_COUNT:
-        ShotCounter(window, board, code, wparam, lparam);
+        outcome = ShotCounter(window, board, code, wparam, lparam);
         break;
     case SVC_PRESSURE_VALUES:
-        PressureValues(window, board, code);
+        outcome = PressureValues(window, board, code);
         break;
     default:
         window.ShowMessage("Unknown command issued", "Internal Error", kIconError);
         Fail(window, board, code, 0);
+        outcome = Failed(JobFailure::kUnknownRequest);
         break;
     }
+    if (!booted && outcome.end == JobEnd::kDone) {
+        outcome.end = JobEnd::kFailed;
+        outcome.failure = JobFailure::kBoard;
+    }
+    return outcome;
 }

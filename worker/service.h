@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "job/outcome.h"
+
 class JobWindow;
 
-void ServiceJob(JobWindow& window, uint32_t wparam, int32_t lparam);
+JobOutcome ServiceJob(JobWindow& window, uint32_t wparam, int32_t lparam);

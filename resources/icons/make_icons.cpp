@@ -64,82 +64,118 @@ bool ParseColor(const std::string& text, Rgb& out)
     return true;
 }
 
+// What earlier lines set for the ones after them.
+struct ParseState {
+    std::map<std::string, Rgb> colors;
+    int minSize = 0;
+    int maxSize = 1 << 30;
+};
+
+bool ParseIcon(std::istringstream& words, const std::string& where, Drawing& drawing)
+{
+    Icon icon;
+    if (!(words >> icon.file))
+        return Fail(where, "expected: icon FILE SIZExBITS ...");
+    std::string entry;
+    while (words >> entry) {
+        Image image;
+        if (std::sscanf(entry.c_str(), "%dx%d", &image.size, &image.bits) != 2 || image.size < 1 ||
+            image.size > 255 || (image.bits != 4 && image.bits != 8 && image.bits != 24))
+            return Fail(where, "bad image \"" + entry + "\": SIZExBITS, bits 4, 8 or 24");
+        icon.images.push_back(image);
+    }
+    if (icon.images.empty())
+        return Fail(where, "an icon needs at least one image");
+    drawing.icons.push_back(icon);
+    return true;
+}
+
+// The shape a verb draws and how many numbers it takes; 0 for a polygon's
+// pairs, which run up to its colour.
+bool ShapeKind(const std::string& verb, Shape::Kind& kind, size_t& count)
+{
+    if (verb == "rect") {
+        kind = Shape::kRect;
+        count = 4;
+    } else if (verb == "round") {
+        kind = Shape::kRound;
+        count = 5;
+    } else if (verb == "disc") {
+        kind = Shape::kDisc;
+        count = 3;
+    } else if (verb == "poly") {
+        kind = Shape::kPoly;
+        count = 0;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool ParseShape(const std::string& verb, std::istringstream& words, const std::string& where,
+                const ParseState& state, Drawing& drawing)
+{
+    Shape shape;
+    shape.minSize = state.minSize;
+    shape.maxSize = state.maxSize;
+    std::string colorName;
+    size_t count = 0;
+    if (!ShapeKind(verb, shape.kind, count))
+        return Fail(where, "unknown word \"" + verb + "\"");
+    if (shape.kind == Shape::kPoly)
+        words >> colorName;
+    double value = 0;
+    while ((count == 0 || shape.v.size() < count) && words >> value)
+        shape.v.push_back(value);
+    if (shape.kind != Shape::kPoly) {
+        words.clear();
+        words >> colorName;
+    }
+    if ((count != 0 && shape.v.size() != count) ||
+        (shape.kind == Shape::kPoly && (shape.v.size() < 6 || shape.v.size() % 2 != 0)))
+        return Fail(where, "wrong number of coordinates for " + verb);
+    const auto c = state.colors.find(colorName);
+    if (c == state.colors.end())
+        return Fail(where, "unknown color \"" + colorName + "\"");
+    shape.color = c->second;
+    drawing.shapes.push_back(shape);
+    return true;
+}
+
+bool ParseLine(const std::string& line, const std::string& where, ParseState& state, Drawing& drawing)
+{
+    std::istringstream words(line);
+    std::string verb;
+    if (!(words >> verb) || verb[0] == '#')  // blank or a comment
+        return true;
+    if (verb == "color") {
+        std::string name, value;
+        Rgb rgb;
+        if (!(words >> name >> value) || !ParseColor(value, rgb))
+            return Fail(where, "expected: color NAME #rrggbb");
+        state.colors[name] = rgb;
+        return true;
+    }
+    if (verb == "sizes") {
+        if (!(words >> state.minSize >> state.maxSize) || state.minSize > state.maxSize)
+            return Fail(where, "expected: sizes MIN MAX");
+        return true;
+    }
+    if (verb == "icon")
+        return ParseIcon(words, where, drawing);
+    return ParseShape(verb, words, where, state, drawing);
+}
+
 bool Parse(const std::string& path, Drawing& drawing)
 {
     std::ifstream in(path);
     if (!in)
         return Fail(path, "cannot read");
-    std::map<std::string, Rgb> colors;
-    int minSize = 0;
-    int maxSize = 1 << 30;
+    ParseState state;
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
-        const std::string where = path + ":" + std::to_string(number);
-        std::istringstream words(line);
-        std::string verb;
-        if (!(words >> verb) || verb[0] == '#')  // blank or a comment
-            continue;
-        if (verb == "color") {
-            std::string name, value;
-            Rgb rgb;
-            if (!(words >> name >> value) || !ParseColor(value, rgb))
-                return Fail(where, "expected: color NAME #rrggbb");
-            colors[name] = rgb;
-        } else if (verb == "sizes") {
-            if (!(words >> minSize >> maxSize) || minSize > maxSize)
-                return Fail(where, "expected: sizes MIN MAX");
-        } else if (verb == "icon") {
-            Icon icon;
-            if (!(words >> icon.file))
-                return Fail(where, "expected: icon FILE SIZExBITS ...");
-            std::string entry;
-            while (words >> entry) {
-                Image image;
-                if (std::sscanf(entry.c_str(), "%dx%d", &image.size, &image.bits) != 2 || image.size < 1 ||
-                    image.size > 255 || (image.bits != 4 && image.bits != 8 && image.bits != 24))
-                    return Fail(where, "bad image \"" + entry + "\": SIZExBITS, bits 4, 8 or 24");
-                icon.images.push_back(image);
-            }
-            if (icon.images.empty())
-                return Fail(where, "an icon needs at least one image");
-            drawing.icons.push_back(icon);
-        } else {
-            Shape shape;
-            shape.minSize = minSize;
-            shape.maxSize = maxSize;
-            std::string colorName;
-            size_t count = 0;
-            if (verb == "rect") {
-                shape.kind = Shape::kRect;
-                count = 4;
-            } else if (verb == "round") {
-                shape.kind = Shape::kRound;
-                count = 5;
-            } else if (verb == "disc") {
-                shape.kind = Shape::kDisc;
-                count = 3;
-            } else if (verb == "poly") {
-                shape.kind = Shape::kPoly;
-                words >> colorName;
-            } else {
-                return Fail(where, "unknown word \"" + verb + "\"");
-            }
-            double value = 0;
-            while ((count == 0 || shape.v.size() < count) && words >> value)
-                shape.v.push_back(value);
-            if (shape.kind != Shape::kPoly) {
-                words.clear();
-                words >> colorName;
-            }
-            if ((count != 0 && shape.v.size() != count) ||
-                (shape.kind == Shape::kPoly && (shape.v.size() < 6 || shape.v.size() % 2 != 0)))
-                return Fail(where, "wrong number of coordinates for " + verb);
-            const auto c = colors.find(colorName);
-            if (c == colors.end())
-                return Fail(where, "unknown color \"" + colorName + "\"");
-            shape.color = c->second;
-            drawing.shapes.push_back(shape);
-        }
+        if (!ParseLine(line, path + ":" + std::to_string(number), state, drawing))
+            return false;
     }
     if (drawing.icons.empty())
         return Fail(path, "declares no icon");

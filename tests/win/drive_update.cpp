@@ -60,6 +60,34 @@ void WaitFor(const std::string& what, Done done)
     }
 }
 
+// Under a loaded emulated machine Wine's desktop can come up too late for the
+// program's first window, and the program, left without one, ends at once. A
+// second start tells that apart from a program that cannot start.
+HWND StartWithMainWindow(const char* exe)
+{
+    for (int attempt = 1;; ++attempt) {
+        if (!StartProgram(exe, g_process))
+            Fail(std::string("cannot start ") + exe + ", error " + std::to_string(GetLastError()));
+        const DWORD start = GetTickCount();
+        while (WaitForSingleObject(g_process.hProcess, 0) != WAIT_OBJECT_0) {
+            if (HWND window = FindDialog(g_process.dwProcessId, "Velkor Update Utility"))
+                return window;
+            if (GetTickCount() - start > kStepTimeoutMs)
+                Fail("timed out waiting for the main window");
+            Sleep(100);
+        }
+        DWORD code = 0;
+        GetExitCodeProcess(g_process.hProcess, &code);
+        CloseHandle(g_process.hProcess);
+        CloseHandle(g_process.hThread);
+        g_process = {};
+        const std::string what = "the program ended with " + std::to_string(code) + " before its main window";
+        if (attempt == 2)
+            Fail(what);
+        Say("again: " + what);
+    }
+}
+
 // Ends the program as File > Exit does.
 int Exit(HWND window)
 {
@@ -85,11 +113,7 @@ int main(int argc, char** argv)
     char firmware[MAX_PATH];
     if (!GetFullPathNameA(argv[2], sizeof firmware, firmware, nullptr))
         Fail(std::string("no such firmware path: ") + argv[2]);
-    if (!StartProgram(argv[1], g_process))
-        Fail(std::string("cannot start ") + argv[1] + ", error " + std::to_string(GetLastError()));
-
-    HWND window = nullptr;
-    WaitFor("the main window", [&] { return (window = FindDialog(g_process.dwProcessId, "Velkor Update Utility")); });
+    HWND window = StartWithMainWindow(argv[1]);
     g_status = GetDlgItem(window, IDC_STATUS);
     HWND program = GetDlgItem(window, IDC_PROGRAM);
     WaitFor(kConnected, [&] { return g_lastStatus == kConnected; });

@@ -1,0 +1,15 @@
+// The main window's own texts, the same in the Windows program and the page:
+// the hint line under the status line, and the Program button.
+#pragma once
+
+constexpr const char kHintNoBoard[] = "Attach board to USB and power on";
+constexpr const char kHintChooseFile[] = "Select a firmware file to upload";
+constexpr const char kHintNoSuchFile[] = "Selected filename does not exist";
+constexpr const char kHintReady[] = "Ready";
+constexpr const char kHintCheckBoard[] = "Check board and reconnect";
+constexpr const char kHintUpdating[] = "Updating, do not disconnect!";
+constexpr const char kHintAborting[] = "Aborting, please wait...";
+
+constexpr const char kProgramText[] = "Program";
+// While the update runs.
+constexpr const char kProgramBusyText[] = "Updating...";

@@ -1,0 +1,81 @@
+// `velkor inspect` against the update itself, over files that stop at their
+// last record: the update must stop where inspect says, in the words inspect
+// quotes, after the erases inspect counts, or complete when inspect finds
+// nothing.
+#include <algorithm>
+#include <cstdio>
+
+#include "cli/record_listing.h"
+#include "support/firmware_builder.h"
+#include "support/sim_fixture.h"
+#include "update/update_job.h"
+
+namespace {
+
+using InspectAndUpdate = SimFixture;
+
+std::string Inspect(const std::string& path)
+{
+    std::FILE* out = std::tmpfile();
+    InspectFirmware(path, out, stderr);
+    std::rewind(out);
+    std::string text;
+    for (int c; (c = std::fgetc(out)) != EOF;)
+        text += static_cast<char>(c);
+    std::fclose(out);
+    return text;
+}
+
+std::string Between(const std::string& text, const std::string& before, const std::string& after)
+{
+    const size_t from = text.find(before);
+    if (from == std::string::npos)
+        return "";
+    const size_t start = from + before.size();
+    return text.substr(start, text.find(after, start) - start);
+}
+
+// "complete" or "stop at N: TEXT", then the erases, from inspect's summary.
+std::string InspectVerdict(const std::string& listing)
+{
+    const std::string stop = Between(listing, "the update would stop at record ", "\n");
+    return (stop.empty() ? "complete" : "stop at " + stop) + ", erases " + Between(listing, "erases: ", "\n");
+}
+
+// The same from the update: every record before the stop sent one long report.
+std::string UpdateVerdict(const RecordingWindow& window)
+{
+    const auto count = [&](const char* line) { return std::count(window.calls.begin(), window.calls.end(), line); };
+    const std::string erases = ", erases " + std::to_string(count("> C2"));
+    const std::vector<std::string> boxes = window.Boxes();
+    const std::string box = boxes.empty() ? "(no box)" : boxes.back();
+    if (box == "Done/64: Update complete!")
+        return "complete" + erases;
+    return "stop at " + std::to_string(count("> long")) + ": " + box.substr(box.find(": ") + 2) + erases;
+}
+
+TEST_F(InspectAndUpdate, StopAtTheSameRecordWithTheSameWords)
+{
+    const std::pair<const char*, FirmwareBuilder> files[] = {
+        {"clean", FirmwareBuilder().Data(0, Pattern(64)).Code(Pattern(72)).Data(0x1000, {1}).Raw({'D'})},
+        {"bad check at a boundary", FirmwareBuilder().Data(0, {1}).BadCrcData(0x2000, Pattern(8))},
+        {"data longer than its payload", FirmwareBuilder().Code({1}).DataPayload(
+             FirmwareBuilder::DataBlockPayload(0x3000, {1, 2}, 10))},
+        {"empty data record", FirmwareBuilder().Data(0x1000, {1}).DataPayload({})},
+        {"65 data bytes at a boundary", FirmwareBuilder().Data(0x1040, {1}).Data(0x2000, Pattern(65))},
+        {"73 code bytes", FirmwareBuilder().Data(0, {1}).Code(Pattern(73))},
+        {"unknown token", FirmwareBuilder().Code({1}).Raw({'d', 1, 0})},
+        {"cut short", FirmwareBuilder().Data(0, {1}).Raw({'E', 5, 1, 2})},
+    };
+    for (const auto& [name, fw] : files) {
+        SCOPED_TRACE(name);
+        Reset(SimConfig());
+        const TempFile file(fw.bytes());
+        window.fileName = file.path();
+        UpdateJob(window);
+        const std::string listing = Inspect(file.path());
+        EXPECT_EQ(UpdateVerdict(window), InspectVerdict(listing)) << listing;
+    }
+}
+
+}  // namespace

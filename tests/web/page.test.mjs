@@ -1,0 +1,206 @@
+// The browser front end in headless Chromium, against the simulated board
+// compiled into the module. SITE names the built site folder; REFERENCE_DUMP,
+// when set, names the dump velkor --sim wrote after programming the same file,
+// which the page's board must match; SCREENSHOT, when set, is where the page
+// after the update is saved.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn } from 'node:child_process';
+import { readFileSync } from 'node:fs';
+import { resolve } from 'node:path';
+import { chromium } from 'playwright-core';
+
+const site = process.env.SITE;
+const firmware = resolve(process.env.FIRMWARE || 'examples/demo.enc');
+const chromiumPath = process.env.CHROMIUM || '/usr/lib/chromium/chromium';
+
+let server;
+let base;
+let browser;
+
+function startServer() {
+  return new Promise((resolveUrl, reject) => {
+    server = spawn('python3', ['-u', '-m', 'http.server', '0', '--bind', '127.0.0.1', '--directory', site],
+      { stdio: ['ignore', 'pipe', 'inherit'] });
+    server.on('error', reject);
+    server.stdout.on('data', (chunk) => {
+      const port = /port (\d+)/.exec(chunk.toString());
+      if (port)
+        resolveUrl(`http://127.0.0.1:${port[1]}/`);
+    });
+  });
+}
+
+before(async () => {
+  assert.ok(site, 'SITE names the built site folder');
+  base = await startServer();
+  browser = await chromium.launch({ executablePath: chromiumPath, headless: true, args: ['--no-sandbox'] });
+});
+
+after(async () => {
+  await browser?.close();
+  server?.kill();
+});
+
+async function openPage(query, init) {
+  const page = await browser.newPage();
+  page.on('pageerror', (error) => console.error('page error:', error.message));
+  if (init)
+    await page.addInitScript(init);
+  await page.goto(base + query);
+  return page;
+}
+
+async function textOf(page, id, expected) {
+  await page.waitForFunction(([el, want]) => document.getElementById(el).textContent === want, [id, expected]);
+}
+
+test('demo board: detection, update with progress, the board holds the file', async () => {
+  const page = await openPage('?demo');
+  await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Connected: '));
+  await textOf(page, 'hint', 'Select a firmware file to upload');
+  assert.equal(await page.isDisabled('#program'), true);
+
+  await page.setInputFiles('#firmware-file', firmware);
+  await textOf(page, 'hint', 'Ready');
+  // Every value the bar shows while the job runs.
+  await page.evaluate(() => {
+    window.seen = [];
+    new MutationObserver(() => window.seen.push(document.getElementById('progress').value))
+      .observe(document.getElementById('progress'), { attributes: true });
+    const bar = document.getElementById('progress');
+    const poll = () => { window.seen.push(bar.value); if (!window.stopPoll) requestAnimationFrame(poll); };
+    poll();
+  });
+  await page.click('#program');
+  await textOf(page, 'hint', 'Updating, do not disconnect!');
+  await page.waitForSelector('#message[open]');
+  assert.equal(await page.textContent('#message-text'), 'Update complete!');
+  assert.equal(await page.textContent('#message-caption'), 'Done');
+  assert.equal(await page.getAttribute('#message', 'data-icon'), 'information');
+  assert.equal(await page.textContent('#status'), 'Done.');
+  const size = readFileSync(firmware).length;
+  const seen = await page.evaluate(() => { window.stopPoll = true; return window.seen; });
+  assert.ok(seen.some((v) => v > 0 && v < size), `the bar moved on its way: ${seen.length} samples`);
+  assert.equal(await page.evaluate(() => document.getElementById('progress').max), size);
+  if (process.env.SCREENSHOT)
+    await page.screenshot({ path: process.env.SCREENSHOT });
+
+  await page.click('#message-ok');
+  await textOf(page, 'program', 'Program');
+  await textOf(page, 'hint', 'Ready');
+  const dump = JSON.parse(await page.evaluate(() => window.velkorDemo.dump()));
+  assert.equal(dump.mode, 'application');
+  assert.ok(Object.keys(dump.data).length > 0 || dump.code.length > 0, 'the board was written');
+  if (process.env.REFERENCE_DUMP) {
+    const reference = JSON.parse(readFileSync(process.env.REFERENCE_DUMP, 'utf8'));
+    assert.deepEqual(dump.data, reference.data);
+    assert.deepEqual(dump.code, reference.code);
+  }
+  await page.close();
+});
+
+test('program aborts a running update, silently, and the board is left unfinished', async () => {
+  // Full-speed USB timing keeps the update running long enough to abort.
+  const page = await openPage('?demo=' + encodeURIComponent('{"latency": "usb-fs"}'));
+  await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Connected: '));
+  await page.setInputFiles('#firmware-file', firmware);
+  await textOf(page, 'hint', 'Ready');
+  // The abort ends the job within a record: the hint may be gone before a poll.
+  await page.evaluate(() => {
+    window.hints = [];
+    const hint = document.getElementById('hint');
+    new MutationObserver(() => window.hints.push(hint.textContent)).observe(hint, { childList: true });
+  });
+  await page.click('#program');
+  await textOf(page, 'program', 'Updating...');
+  await page.click('#program');
+  // A finished update would wait on its message box and never get here.
+  await textOf(page, 'program', 'Program');
+  const hints = await page.evaluate(() => window.hints);
+  assert.ok(hints.includes('Aborting, please wait...'), hints.join(' / '));
+  assert.equal(await page.isVisible('#message'), false);
+  assert.equal(await page.evaluate(() => document.getElementById('progress').value), 0);
+  const dump = JSON.parse(await page.evaluate(() => window.velkorDemo.dump()));
+  if (process.env.REFERENCE_DUMP) {
+    const reference = JSON.parse(readFileSync(process.env.REFERENCE_DUMP, 'utf8'));
+    assert.notDeepEqual([dump.data, dump.code], [reference.data, reference.code]);
+  }
+  await page.close();
+});
+
+test('demo scenarios by name and as a document', async () => {
+  const unidentified = await openPage('?demo=unidentified');
+  await textOf(unidentified, 'status', 'Connected: unidentified device');
+  await textOf(unidentified, 'hint', 'Check board and reconnect');
+  await unidentified.close();
+
+  const absent = await openPage('?demo=' + encodeURIComponent('{"present": false}'));
+  await textOf(absent, 'status', 'No board detected');
+  await textOf(absent, 'hint', 'Attach board to USB and power on');
+  await absent.close();
+
+  const unknown = await openPage('?demo=no-such-board');
+  await unknown.waitForSelector('#message[open]');
+  assert.equal(await unknown.getAttribute('#message', 'data-icon'), 'error');
+  await unknown.close();
+});
+
+// A stand-in for the browser's WebHID with one granted board that answers
+// every identify request as the demo board does.
+function fakeWebHid() {
+  const sent = [];
+  window.hidSent = sent;
+  const identity = new Uint8Array([0x00, 0x43, 0x00, 0x00, 0x03, 0x02, 0x62, 0x00]);
+  const device = {
+    vendorId: 0x04d8,
+    productId: 0xfc31,
+    opened: false,
+    oninputreport: null,
+    async open() { this.opened = true; },
+    async close() { this.opened = false; },
+    async sendReport(reportId, data) {
+      sent.push({ reportId, length: data.byteLength, command: data[0] });
+      if (data[0] === 0x00)
+        setTimeout(() => this.oninputreport?.({ reportId: 0, data: new DataView(identity.buffer) }), 1);
+    },
+  };
+  const hid = {
+    getDevices: async () => [device],
+    requestDevice: async (options) => { window.hidRequested = options; return [device]; },
+  };
+  Object.defineProperty(Navigator.prototype, 'hid', { get: () => hid, configurable: true });
+}
+
+test('WebHID: the granted board is asked with padded reports and identified', async () => {
+  const page = await openPage('', fakeWebHid);
+  await textOf(page, 'status', 'Connected: Ferrit XR, version 3.02b');
+  await textOf(page, 'hint', 'Select a firmware file to upload');
+  const sent = await page.evaluate(() => window.hidSent);
+  assert.ok(sent.length > 0);
+  for (const report of sent)
+    assert.deepEqual(report, { reportId: 0, length: 72, command: 0x00 });
+  await page.click('#connect');
+  assert.deepEqual(await page.evaluate(() => window.hidRequested),
+    { filters: [{ vendorId: 0x04d8, productId: 0xfc31 }] });
+  await page.close();
+});
+
+test('without WebHID only the notice shows', async () => {
+  const page = await openPage('', () => { delete Navigator.prototype.hid; });
+  await page.waitForSelector('#no-webhid', { state: 'visible' });
+  assert.equal(await page.isVisible('#app'), false);
+  assert.equal(await page.isVisible('#connect'), false);
+  await page.close();
+});
+
+test('About opens and closes', async () => {
+  const page = await openPage('?demo');
+  await page.waitForSelector('#app', { state: 'visible' });
+  await page.click('#menu-about');
+  await page.waitForSelector('#about[open]');
+  assert.match(await page.textContent('#about'), /Velkor Update Utility v\d\.\d\d/);
+  await page.click('#about-ok');
+  await page.waitForSelector('#about', { state: 'hidden' });
+  await page.close();
+});

@@ -1,0 +1,132 @@
+// What the page calls: the board set-up (WebHID or the simulated board), the
+// jobs, and the window's own texts. velkor.js runs one job at a time; the
+// jobs are the ones every front end runs, unchanged.
+#include <emscripten.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "job/messages.h"
+#include "job/window_texts.h"
+#include "link/link_setup.h"
+#include "sim/scenario.h"
+#include "sim/sim_setup.h"
+#include "update/update_job.h"
+#include "velkor_version.h"
+#include "web/web_window.h"
+#include "worker/detection.h"
+
+namespace {
+
+// Where the build puts examples/scenarios in the module's file system.
+constexpr char kScenarioFolder[] = "/scenarios/";
+
+// The texts the page puts up itself, numbered for velkor.js.
+constexpr const char* kWindowTexts[] = {
+    kProgramText,
+    kProgramBusyText,
+    kHintUpdating,
+    kHintAborting,
+    ("Velkor Update Utility v" VELKOR_VERSION_TEXT),
+};
+
+std::unique_ptr<SimBoard> g_sim;
+std::optional<SimLinkSetup> g_simLink;
+std::optional<LinkSetup> g_link;
+std::string g_text;
+
+// The board's pauses yield to the page instead of blocking it.
+void PageSleep(uint32_t milliseconds)
+{
+    emscripten_sleep(milliseconds);
+}
+
+// "demo", a bundled scenario's name, or a scenario document itself.
+bool ReadScenario(const std::string& scenario, SimConfig& config, std::string& error)
+{
+    if (!scenario.empty() && scenario[0] == '{')
+        return ParseScenario(scenario, config, error);
+    if (scenario.empty() || scenario == "demo")
+        return LoadScenario("demo", config, error);
+    if (scenario.find_first_of("/\\") != std::string::npos || scenario[0] == '.') {
+        error = "no such scenario: " + scenario;
+        return false;
+    }
+    return LoadScenario(kScenarioFolder + scenario + ".json", config, error);
+}
+
+}  // namespace
+
+extern "C" {
+
+// Puts the simulated board (demo set) or WebHID behind the HID seam. Returns
+// "" or why the scenario could not be used.
+EMSCRIPTEN_KEEPALIVE const char* web_start(int demo, const char* scenario)
+{
+    g_text.clear();
+    if (!demo) {
+        g_link.emplace(LinkSettings{&kWebHidBackend, 0, PageSleep});
+        return g_text.c_str();
+    }
+    SimConfig config;
+    if (!ReadScenario(scenario != nullptr ? scenario : "", config, g_text))
+        return g_text.c_str();
+    // A dump path would only fill the module's memory.
+    config.dumpPath.clear();
+    g_sim = std::make_unique<SimBoard>(config);
+    // As with velkor --sim, the scenario's read time-out is how long the
+    // page waits for a reply.
+    g_simLink.emplace(g_sim.get(), PageSleep, config.readTimeoutMs);
+    return g_text.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE void web_detect()
+{
+    DetectionJob(PageWindow());
+}
+
+EMSCRIPTEN_KEEPALIVE void web_update()
+{
+    UpdateJob(PageWindow());
+}
+
+// The hint line, from the last board report and whether a file is chosen.
+EMSCRIPTEN_KEEPALIVE const char* web_hint(uint32_t boardStatus, int haveFile)
+{
+    if (boardStatus & 0xFFFF)
+        return haveFile ? kHintReady : kHintChooseFile;
+    if (boardStatus >> 16)
+        return kHintCheckBoard;
+    return kHintNoBoard;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* web_text(int which)
+{
+    const int count = static_cast<int>(sizeof kWindowTexts / sizeof kWindowTexts[0]);
+    return which >= 0 && which < count ? kWindowTexts[which] : "";
+}
+
+// The simulated board's state as its dump file would hold it; "" without one.
+EMSCRIPTEN_KEEPALIVE const char* web_dump()
+{
+    g_text = g_sim ? g_sim->DumpJson() : "";
+    return g_text.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE uint32_t web_update_message()
+{
+    return UM_UPDATE;
+}
+
+EMSCRIPTEN_KEEPALIVE uint32_t web_check_message()
+{
+    return UM_CHECK_BOARD;
+}
+
+}  // extern "C"
+
+int main()
+{
+    return 0;
+}
