@@ -24,7 +24,7 @@ bash scripts/install-deps.sh --only cmake ninja-build python3 nlohmann-json3-dev
 export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
 build=${VELKOR_WEB_BUILD:-build-web}
 mkdir -p "$build"
-emcmake cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >"$build/configure.log" 2>&1 ||
+cmake --preset web -B "$build" >"$build/configure.log" 2>&1 ||
   { cat "$build/configure.log" >&2; exit 1; }
 cmake --build "$build" -j2
 site=$(realpath "$build/site")
