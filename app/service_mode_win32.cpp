@@ -7,6 +7,7 @@
 #include "app/app_win32.h"
 #include "job/messages.h"
 #include "job/service_password.h"
+#include "job/window_texts.h"
 #include "resources/resource.h"
 
 bool ServiceModeOn = false;
@@ -64,14 +65,14 @@ BOOL RemoveServiceMenu(HWND window)
 // dialog does not respond meanwhile.
 INT_PTR CheckPassword(HWND dialog)
 {
-    SetDlgItemTextA(dialog, IDC_PASSWORD_LABEL, "Checking...");
+    SetDlgItemTextA(dialog, IDC_PASSWORD_LABEL, kPasswordCheckingText);
     char entry[32] = "";
     GetDlgItemTextA(dialog, IDC_PASSWORD, entry, static_cast<int>(kPasswordMaxChars + 1));
     Sleep(kPasswordPauseMs);
     // Compared with its terminator, so only the exact word passes.
     if (std::memcmp(entry, kServicePassword, sizeof kServicePassword) == 0)
         return IDOK;
-    MessageBoxA(dialog, "Password incorrect", "Access Denied", MB_OK | MB_ICONERROR);
+    MessageBoxA(dialog, kPasswordIncorrectText, kAccessDeniedCaption, MB_OK | MB_ICONERROR);
     return IDCANCEL;
 }
 
@@ -103,7 +104,7 @@ void OnServiceModeKey(HWND window)
             SetServiceMenu(window, TRUE);
         return;
     }
-    if (MessageBoxA(window, "Are you sure you want to disable Service Mode?", "Disable Service Mode",
+    if (MessageBoxA(window, kDisableServiceText, kDisableServiceCaption,
                     MB_ICONQUESTION | MB_YESNO) == IDYES)
         SetServiceMenu(window, FALSE);
 }
@@ -126,7 +127,7 @@ void OnServiceResult(HWND window, WPARAM wparam, LPARAM lparam)
         return;
     switch (LOWORD(wparam)) {
     case SVC_SET_SHOT_COUNT:
-        MessageBoxA(window, "New shot counter set", "Shot Counter", MB_OK | MB_ICONINFORMATION);
+        MessageBoxA(window, kShotCounterSetText, kShotCounterCaption, MB_OK | MB_ICONINFORMATION);
         break;
     case SVC_GET_SHOT_COUNT:
         ShowShotCounter(window, static_cast<uint32_t>(lparam));

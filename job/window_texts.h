@@ -13,3 +13,13 @@ constexpr const char kHintAborting[] = "Aborting, please wait...";
 constexpr const char kProgramText[] = "Program";
 // While the update runs.
 constexpr const char kProgramBusyText[] = "Updating...";
+
+// Service mode: the password check, the shot counter's confirmation and
+// leaving service mode.
+constexpr const char kPasswordCheckingText[] = "Checking...";
+constexpr const char kPasswordIncorrectText[] = "Password incorrect";
+constexpr const char kAccessDeniedCaption[] = "Access Denied";
+constexpr const char kShotCounterSetText[] = "New shot counter set";
+constexpr const char kShotCounterCaption[] = "Shot Counter";
+constexpr const char kDisableServiceText[] = "Are you sure you want to disable Service Mode?";
+constexpr const char kDisableServiceCaption[] = "Disable Service Mode";
