@@ -6,13 +6,21 @@ import createVelkorCore from './velkor-core.js';
 const $ = (id) => document.getElementById(id);
 
 const ICONS = { 0x10: 'error', 0x20: 'question', 0x40: 'information' };
+const ICON_ERROR = 0x10;
+const ICON_QUESTION = 0x20;
+const ICON_INFORMATION = 0x40;
 const BUTTON_OK = 1;
+const BUTTON_YES = 6;
 const BOARD = { vendorId: 0x04d8, productId: 0xfc31 };
 const POLL_MS = 1000;
 // The chosen file's copy in the module's file system; it goes nowhere else.
 const FILE_FOLDER = '/firmware';
 // web_text()'s numbers.
-const TEXT = { program: 0, updating: 1, updatingHint: 2, aborting: 3, version: 4 };
+const TEXT = {
+  program: 0, updating: 1, updatingHint: 2, aborting: 3, version: 4,
+  checking: 5, passwordIncorrect: 6, accessDenied: 7, shotCounterSet: 8, shotCounter: 9,
+  disableService: 10, disableServiceCaption: 11,
+};
 
 const state = {
   boardStatus: 0,
@@ -28,9 +36,10 @@ let messages = null;
 // Asyncify runs one suspended call at a time: every job waits its turn.
 let jobs = Promise.resolve();
 
-function run(name) {
-  jobs = jobs.then(() => core.ccall(name, null, [], [], { async: true }))
-    .catch((error) => console.error(name, error));
+// Resolves to what the call returns (0 when it threw).
+function run(name, types = [], args = []) {
+  jobs = jobs.then(() => core.ccall(name, 'number', types, args, { async: true }))
+    .catch((error) => { console.error(name, error); return 0; });
   return jobs;
 }
 
@@ -60,15 +69,21 @@ function nextFrame() {
   });
 }
 
-function showMessage(textShown, caption, icon) {
+// An OK box, or with yesNo a Yes/No question; resolves to the button's
+// number (Escape answers a question with No).
+function showMessage(textShown, caption, icon, yesNo = false) {
   const box = $('message');
   box.dataset.icon = ICONS[icon] || 'information';
   $('message-caption').textContent = caption;
   $('message-text').textContent = textShown;
+  $('message-ok').hidden = yesNo;
+  $('message-yes').hidden = !yesNo;
+  $('message-no').hidden = !yesNo;
+  box.returnValue = '';
   return new Promise((resolve) => {
-    box.addEventListener('close', () => resolve(BUTTON_OK), { once: true });
+    box.addEventListener('close', () => resolve(box.returnValue === 'yes' ? BUTTON_YES : BUTTON_OK), { once: true });
     box.showModal();
-    $('message-ok').focus();
+    $(yesNo ? 'message-yes' : 'message-ok').focus();
   });
 }
 
@@ -165,13 +180,123 @@ async function detectLoop() {
   setTimeout(detectLoop, POLL_MS);
 }
 
+// Service mode: the password behind Ctrl+Alt+P, then the service menu.
+const service = { on: false, checking: false, label: '' };
+
+function openPassword() {
+  $('password-label').textContent = service.label;
+  const field = $('password-input');
+  field.value = '';
+  $('password').showModal();
+  field.focus();
+}
+
+function setPasswordBusy(busy) {
+  service.checking = busy;
+  for (const id of ['password-input', 'password-ok', 'password-cancel'])
+    $(id).disabled = busy;
+}
+
+// One attempt per opening, as in the window: a wrong one closes the box
+// once its message has been seen.
+async function checkPassword() {
+  if (service.checking)
+    return;
+  const entry = $('password-input').value;
+  $('password-label').textContent = text(TEXT.checking);
+  setPasswordBusy(true);
+  const right = await run('web_check_password', ['string'], [entry]) === 1;
+  if (!right)
+    await showMessage(text(TEXT.passwordIncorrect), text(TEXT.accessDenied), ICON_ERROR);
+  setPasswordBusy(false);
+  $('password').close();
+  if (right)
+    setServiceMenu(true);
+}
+
+// The menu is in the page only while service mode is on.
+function setServiceMenu(on) {
+  service.on = on;
+  if (!on) {
+    document.querySelector('.menu .service-menu')?.remove();
+    return;
+  }
+  const menu = $('service-menu').content.firstElementChild.cloneNode(true);
+  $('menu-about').before(menu);
+  $('service-shot-counter').addEventListener('click', readShotCounter);
+  $('service-pressure').addEventListener('click', () => { run('web_pressure_values'); });
+}
+
+async function onServiceKey() {
+  // Like the window's accelerators, not while a box is up.
+  if (document.querySelector('dialog[open]'))
+    return;
+  if (!service.on) {
+    openPassword();
+    return;
+  }
+  const answer = await showMessage(text(TEXT.disableService), text(TEXT.disableServiceCaption), ICON_QUESTION, true);
+  if (answer === BUTTON_YES)
+    setServiceMenu(false);
+}
+
+// The count comes from the job's outcome; a failed job has shown its box.
+async function readShotCounter() {
+  if (await run('web_read_shot_counter') !== 1)
+    return;
+  const count = core._web_service_result() >>> 0;
+  $('shot-current').textContent = String(count);
+  const field = $('shot-new');
+  field.value = String(count);
+  $('shot-counter').showModal();
+  field.select();
+}
+
+// Taken as it stands, as the window's number field does: empty gives 0.
+async function setShotCounter() {
+  const typed = Number($('shot-new').value || '0');
+  $('shot-counter').close();
+  const count = typed <= 0xffffffff ? typed : 0;
+  if (await run('web_set_shot_counter', ['number'], [count]) === 1)
+    await showMessage(text(TEXT.shotCounterSet), text(TEXT.shotCounter), ICON_INFORMATION);
+}
+
+function wireServiceMode() {
+  service.label = $('password-label').textContent;
+  $('password-input').maxLength = core._web_password_max_chars();
+  $('password').querySelector('form').addEventListener('submit', (event) => {
+    event.preventDefault();
+    checkPassword();
+  });
+  $('password-cancel').addEventListener('click', () => $('password').close());
+  // No way out while the check pauses, as the window does not respond then.
+  $('password').addEventListener('cancel', (event) => { if (service.checking) event.preventDefault(); });
+  $('shot-new').addEventListener('input', (event) => {
+    event.target.value = event.target.value.replace(/\D/g, '');
+  });
+  $('shot-counter').querySelector('form').addEventListener('submit', (event) => {
+    event.preventDefault();
+    setShotCounter();
+  });
+  $('shot-cancel').addEventListener('click', () => $('shot-counter').close());
+  document.addEventListener('keydown', (event) => {
+    if (event.ctrlKey && event.altKey && event.code === 'KeyP' && !event.repeat) {
+      event.preventDefault();
+      onServiceKey();
+    }
+  });
+}
+
 function wireControls(demo) {
   $('firmware-file').addEventListener('change', () => { chooseFile(); });
   $('program').addEventListener('click', programOrAbort);
   $('message-ok').addEventListener('click', () => $('message').close());
+  $('message-yes').addEventListener('click', () => $('message').close('yes'));
+  $('message-no').addEventListener('click', () => $('message').close('no'));
   $('menu-about').addEventListener('click', () => $('about').showModal());
   $('about-ok').addEventListener('click', () => $('about').close());
   $('about-version').textContent = text(TEXT.version);
+  wireServiceMode();
   if (demo) {
     $('connect').hidden = true;
     $('demo-badge').hidden = false;
@@ -199,7 +324,7 @@ async function start() {
   $('app').hidden = false;
   const error = core.ccall('web_start', 'string', ['number', 'string'], [demo !== null ? 1 : 0, demo || '']);
   if (error) {
-    await showMessage(error, 'Error', 0x10);
+    await showMessage(error, 'Error', ICON_ERROR);
     return;
   }
   if (demo !== null)

@@ -8,11 +8,13 @@
 #include <string>
 
 #include "job/messages.h"
+#include "job/service_password.h"
 #include "job/window_texts.h"
 #include "link/link_setup.h"
 #include "sim/scenario.h"
 #include "sim/sim_setup.h"
 #include "update/update_job.h"
+#include "worker/service.h"
 #include "velkor_version.h"
 #include "web/web_window.h"
 #include "worker/detection.h"
@@ -29,12 +31,21 @@ constexpr const char* kWindowTexts[] = {
     kHintUpdating,
     kHintAborting,
     ("Velkor Update Utility v" VELKOR_VERSION_TEXT),
+    kPasswordCheckingText,
+    kPasswordIncorrectText,
+    kAccessDeniedCaption,
+    kShotCounterSetText,
+    kShotCounterCaption,
+    kDisableServiceText,
+    kDisableServiceCaption,
 };
 
 std::unique_ptr<SimBoard> g_sim;
 std::optional<SimLinkSetup> g_simLink;
 std::optional<LinkSetup> g_link;
 std::string g_text;
+// The last service job's outcome: the page takes the count from it.
+JobOutcome g_service;
 
 // The board's pauses yield to the page instead of blocking it.
 void PageSleep(uint32_t milliseconds)
@@ -112,6 +123,48 @@ EMSCRIPTEN_KEEPALIVE const char* web_dump()
 {
     g_text = g_sim ? g_sim->DumpJson() : "";
     return g_text.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE int web_password_max_chars()
+{
+    return static_cast<int>(kPasswordMaxChars);
+}
+
+// One attempt, as the service dialog makes it: only the first
+// kPasswordMaxChars characters count, the pause comes whatever the entry, and
+// only the exact word passes. 1 when it does.
+EMSCRIPTEN_KEEPALIVE int web_check_password(const char* entry)
+{
+    const std::string kept = std::string(entry != nullptr ? entry : "").substr(0, kPasswordMaxChars);
+    emscripten_sleep(kPasswordPauseMs);
+    return kept == kServicePassword ? 1 : 0;
+}
+
+// The service commands, each one service job; the job shows its own boxes.
+// 1 when the command went through (the job's outcome has a result).
+EMSCRIPTEN_KEEPALIVE int web_read_shot_counter()
+{
+    g_service = ServiceJob(PageWindow(), (1u << 16) | SVC_GET_SHOT_COUNT, 0);
+    return g_service.result ? 1 : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE int web_set_shot_counter(uint32_t count)
+{
+    g_service = ServiceJob(PageWindow(), SVC_SET_SHOT_COUNT, static_cast<int32_t>(count));
+    return g_service.result ? 1 : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE int web_pressure_values()
+{
+    g_service = ServiceJob(PageWindow(), SVC_PRESSURE_VALUES, 0);
+    return g_service.result ? 1 : 0;
+}
+
+// The last service command's result: the counter, unsigned as the dialog
+// shows it.
+EMSCRIPTEN_KEEPALIVE uint32_t web_service_result()
+{
+    return static_cast<uint32_t>(g_service.result.value_or(0));
 }
 
 EMSCRIPTEN_KEEPALIVE uint32_t web_update_message()

@@ -204,3 +204,71 @@ test('About opens and closes', async () => {
   await page.waitForSelector('#about', { state: 'hidden' });
   await page.close();
 });
+
+// Ctrl+Alt+P and a password; the box answers after the check's pause.
+async function tryPassword(page, entry) {
+  await page.keyboard.press('Control+Alt+KeyP');
+  await page.waitForSelector('#password[open]');
+  await page.fill('#password-input', entry);
+  await page.click('#password-ok');
+  await textOf(page, 'password-label', 'Checking...');
+}
+
+async function demoWithServiceMode() {
+  const page = await openPage('?demo');
+  await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Connected: '));
+  await tryPassword(page, 'zephyr');
+  await page.waitForSelector('#service-shot-counter');
+  return page;
+}
+
+test('service mode: a wrong password is refused after the pause, the right one shows the service menu', async () => {
+  const page = await openPage('?demo');
+  await page.waitForSelector('#app', { state: 'visible' });
+  assert.equal(await page.$('#service-shot-counter'), null);
+  assert.equal(await page.getAttribute('#password-input', 'maxlength'), '29');
+  const started = Date.now();
+  await tryPassword(page, 'zephyrs');
+  await page.waitForSelector('#message[open]');
+  assert.ok(Date.now() - started >= 1900, 'the check pauses');
+  assert.equal(await page.textContent('#message-caption'), 'Access Denied');
+  assert.equal(await page.textContent('#message-text'), 'Password incorrect');
+  assert.equal(await page.getAttribute('#message', 'data-icon'), 'error');
+  await page.click('#message-ok');
+  await page.waitForSelector('#password', { state: 'hidden' });
+  assert.equal(await page.$('#service-pressure'), null);
+
+  await tryPassword(page, 'zephyr');
+  await page.waitForSelector('#service-pressure');
+  await page.waitForSelector('#password', { state: 'hidden' });
+  // Ctrl+Alt+P again asks before leaving service mode.
+  await page.keyboard.press('Control+Alt+KeyP');
+  await page.waitForSelector('#message[open]');
+  assert.equal(await page.textContent('#message-caption'), 'Disable Service Mode');
+  await page.click('#message-yes');
+  await page.waitForSelector('#service-shot-counter', { state: 'detached' });
+  await page.close();
+});
+
+test('service mode: the shot counter read from the board and set, the raw pressure values', async () => {
+  const page = await demoWithServiceMode();
+  await page.click('#service-shot-counter');
+  await page.waitForSelector('#shot-counter[open]');
+  assert.equal(await page.textContent('#shot-current'), '1000');
+  assert.equal(await page.inputValue('#shot-new'), '1000');
+  await page.fill('#shot-new', '70000');
+  await page.click('#shot-ok');
+  await page.waitForSelector('#message[open]');
+  assert.equal(await page.textContent('#message-caption'), 'Shot Counter');
+  assert.equal(await page.textContent('#message-text'), 'New shot counter set');
+  await page.click('#message-ok');
+  const dump = JSON.parse(await page.evaluate(() => window.velkorDemo.dump()));
+  assert.equal(dump.shot_counter, 70000);
+
+  await page.click('#service-pressure');
+  await page.waitForSelector('#message[open]');
+  assert.equal(await page.textContent('#message-caption'), 'Raw Pressure Values');
+  assert.equal(await page.textContent('#message-text'), '1D = 010203  1B = 0A0B0C\n2D = 102030  2B = A0B0C0\n');
+  assert.equal(await page.getAttribute('#message', 'data-icon'), 'information');
+  await page.close();
+});
