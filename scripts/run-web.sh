@@ -35,4 +35,9 @@ if [ "$build_only" -eq 1 ]; then
 fi
 echo "Serving $site"
 echo "Open http://localhost:$port/ (a real board, through WebHID) or http://localhost:$port/?demo (the simulated board); Ctrl+C stops."
+# With a display, a browser opens the page once the server is up; without one,
+# or without xdg-open, only the address above is given.
+if { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; } && command -v xdg-open >/dev/null; then
+  (sleep 1; xdg-open "http://localhost:$port/" >/dev/null 2>&1 || true) &
+fi
 exec python3 -m http.server "$port" --bind 127.0.0.1 --directory "$site"
