@@ -199,7 +199,7 @@ test('About opens and closes', async () => {
   await page.waitForSelector('#app', { state: 'visible' });
   await page.click('#menu-about');
   await page.waitForSelector('#about[open]');
-  assert.match(await page.textContent('#about'), /Velkor Update Utility v\d\.\d\d/);
+  assert.match(await page.textContent('#about'), /Velkor Update Utility v\d\.\d\d\s+Firmware updates over USB\s+Supported Products:\s+Ferrit XRVantor 5/);
   await page.click('#about-ok');
   await page.waitForSelector('#about', { state: 'hidden' });
   await page.close();
