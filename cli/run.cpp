@@ -18,6 +18,7 @@
 #include "cli/usb_board.h"
 #include "job/messages.h"
 #include "job/service_password.h"
+#include "job/window_texts.h"
 #include "link/board_link.h"
 #include "link/link_setup.h"
 #include "sim/scenario.h"
@@ -212,7 +213,7 @@ int Service(Console& console, ConsoleWindow& window, uint32_t wparam, int32_t lp
     if (outcome.result && code == SVC_GET_SHOT_COUNT)
         console.Print(std::to_string(static_cast<uint32_t>(*outcome.result)), false);
     else if (outcome.result && code == SVC_SET_SHOT_COUNT)
-        console.Print("New shot counter set", false);
+        console.Print(kShotCounterSetText, false);
     return ExitStatusOf(outcome);
 }
 
@@ -227,7 +228,7 @@ int CheckPassword(bool fromStdin)
     }
     std::this_thread::sleep_for(kPasswordPause);
     if (!PasswordMatches(entry)) {
-        std::fputs("Password incorrect\n", stderr);
+        std::fprintf(stderr, "%s\n", kPasswordIncorrectText);
         return kExitFailed;
     }
     return kExitOk;
