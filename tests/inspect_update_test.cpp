@@ -1,7 +1,6 @@
-// `velkor inspect` against the update itself, over files that stop at their
-// last record: the update must stop where inspect says, in the words inspect
-// quotes, after the erases inspect counts, or complete when inspect finds
-// nothing.
+// `velkor inspect` and the update, run on the same files, agree: the same
+// record to stop at with the same message and the same number of erases, or
+// both complete.
 #include <algorithm>
 #include <cstdio>
 
@@ -35,7 +34,7 @@ std::string Between(const std::string& text, const std::string& before, const st
     return text.substr(start, text.find(after, start) - start);
 }
 
-// "complete" or "stop at N: TEXT", then the erases, from inspect's summary.
+// "complete" or "stop at N: TEXT", then the erases, from the listing's summary.
 std::string InspectVerdict(const std::string& listing)
 {
     const std::string stop = Between(listing, "the update would stop at record ", "\n");
