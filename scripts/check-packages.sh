@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Builds the Debian package and the Windows zip, lints the package, checks
-# the licenses both carry (the .deb's copyright file is machine-readable; the
-# zip's third-party texts are those of the packages installed here), installs
+# Builds the Debian package, the Windows zip and the web zip, lints the
+# package, checks the licenses they carry (the .deb's copyright file is
+# machine-readable; the zips' third-party texts are those of the packages
+# installed here, and their README.txt names each), installs
 # it on this machine and checks what it installed, from the installed files
 # only; removes it and checks that nothing is left; then starts the simulated
-# board's program from the unpacked zip in a fresh Wine prefix. Needs root
-# (or sudo) for dpkg. The packages stay in build-pkg/packages/ and
-# build-win/packages/.
+# board's program from the unpacked zip in a fresh Wine prefix, and the page
+# from the unpacked web zip in headless Chromium. Needs root (or sudo) for
+# dpkg. The packages stay in build-pkg/packages/, build-win/packages/ and
+# build-web/packages/.
 #   scripts/check-packages.sh [--build-only]   only make and lint the packages
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,6 +41,12 @@ rm -rf build-win/packages
 (cd build-win && cpack)
 zip=build-win/packages/velkor-$version-win64.zip
 [ -f "$zip" ] || fail "no $zip"
+
+step "building the web zip (build-web)"
+rm -rf build-web/packages
+bash scripts/run-web.sh --build-only >/dev/null
+web_zip=build-web/packages/velkor-$version-web.zip
+[ -f "$web_zip" ] || fail "no $web_zip"
 
 step "lintian $deb"
 lintian --fail-on error,warning "$deb" || fail "lintian found errors or warnings"
@@ -135,8 +143,25 @@ for name in "${in_zip[@]}"; do
   grep -qF "$name" build-win/zip-readme || fail "README.txt does not name licenses/$name"
 done
 rm -f build-pkg/copyright.check build-win/zip-text.crlf build-win/zip-text build-win/zip-readme
+
+step "checking $web_zip"
+web_unpacked=build-web/zip-check
+web_folder=$web_unpacked/velkor-$version-web
+rm -rf "$web_unpacked"
+unzip -q "$web_zip" -d "$web_unpacked"
+[ "$(ls "$web_unpacked")" = "${web_folder##*/}" ] || fail "the web zip holds more than ${web_folder##*/}/"
+for f in index.html style.css velkor.js velkor-core.js velkor-core.wasm README.txt; do
+  [ -s "$web_folder/$f" ] || fail "the web zip has no $f"
+done
+cmp -s "$web_folder/LICENSE.txt" LICENSE || fail "LICENSE.txt in the web zip is not LICENSE"
+web_licenses=("$web_folder"/licenses/*)
+[ -e "${web_licenses[0]}" ] || fail "the web zip has no licenses/"
+for text in "${web_licenses[@]}"; do
+  [ -s "$text" ] || fail "licenses/${text##*/} in the web zip is empty"
+  grep -qF "${text##*/}" "$web_folder/README.txt" || fail "the web zip's README.txt does not name licenses/${text##*/}"
+done
 if [ $build_only = 1 ]; then
-  step "made $deb $zip"
+  step "made $deb $zip $web_zip"
   exit 0
 fi
 
@@ -225,4 +250,10 @@ bash scripts/wine-display.sh "$unpacked/wineprefix" bash -c '
 win_version=$(env -u DISPLAY bash scripts/wine-run.sh "$unpacked/wineprefix" "$folder/velkor.exe" --version)
 [ "$win_version" = "velkor $version" ] || fail "velkor.exe from the zip says \"$win_version\", the project is $version"
 step "screenshot of the program from the zip: $shot"
-step "all checks passed: $deb $zip"
+step "opening ?demo from the unpacked web zip in headless Chromium"
+bash scripts/install-deps.sh --only chromium $(command -v npm >/dev/null || echo npm)
+[ -d node_modules/playwright-core ] || npm ci --no-audit --no-fund
+web_status=$(node scripts/check-web-site.mjs "$web_folder" 2>"$web_unpacked/browser.log") ||
+  { cat "$web_unpacked/browser.log" >&2; fail "the page from the web zip never showed the demo board"; }
+step "the page from the web zip: $web_status"
+step "all checks passed: $deb $zip $web_zip"

@@ -2,8 +2,18 @@
 # Makes the screenshots in docs/ from the running program: the Windows build
 # with the simulated board, under Wine on a virtual display, driven with
 # xdotool. Run it again after changing what the window shows.
+# With --web, the page's instead (docs/screenshot-web-*.png): the web build
+# in demo mode, in headless Chromium (scripts/web-screenshots.mjs).
+#   scripts/screenshots.sh [--web]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+if [ "${1:-}" = --web ]; then
+  bash scripts/install-deps.sh --only chromium $(command -v npm >/dev/null || echo npm)
+  site=$(bash scripts/run-web.sh --build-only | tail -n 1)
+  [ -d node_modules/playwright-core ] || npm ci --no-audit --no-fund
+  exec node scripts/web-screenshots.mjs "$site" docs
+fi
 
 if [ -z "${VELKOR_SCREENSHOT_DISPLAY:-}" ]; then
   source scripts/wine-desktop.sh

@@ -22,4 +22,4 @@ if [ -x build/cli/velkor ]; then
   build/cli/velkor --sim "$work/scenario.json" program examples/demo.enc >/dev/null
   export REFERENCE_DUMP=$work/dump.json
 fi
-SITE=$site SCREENSHOT=${SCREENSHOT:-} node --test tests/web/
+SITE=$site node --test tests/web/

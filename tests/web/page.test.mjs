@@ -1,54 +1,28 @@
 // The browser front end in headless Chromium, against the simulated board
 // compiled into the module. SITE names the built site folder; REFERENCE_DUMP,
 // when set, names the dump velkor --sim wrote after programming the same file,
-// which the page's board must match; SCREENSHOT, when set, is where the page
-// after the update is saved.
+// which the page's board must match.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawn } from 'node:child_process';
 import { readFileSync } from 'node:fs';
 import { resolve } from 'node:path';
-import { chromium } from 'playwright-core';
+import { openSite, connected } from '../../scripts/web-browser.mjs';
 
-const site = process.env.SITE;
 const firmware = resolve(process.env.FIRMWARE || 'examples/demo.enc');
-const chromiumPath = process.env.CHROMIUM || '/usr/lib/chromium/chromium';
 
-let server;
-let base;
-let browser;
-
-function startServer() {
-  return new Promise((resolveUrl, reject) => {
-    server = spawn('python3', ['-u', '-m', 'http.server', '0', '--bind', '127.0.0.1', '--directory', site],
-      { stdio: ['ignore', 'pipe', 'inherit'] });
-    server.on('error', reject);
-    server.stdout.on('data', (chunk) => {
-      const port = /port (\d+)/.exec(chunk.toString());
-      if (port)
-        resolveUrl(`http://127.0.0.1:${port[1]}/`);
-    });
-  });
-}
+let site;
 
 before(async () => {
-  assert.ok(site, 'SITE names the built site folder');
-  base = await startServer();
-  browser = await chromium.launch({ executablePath: chromiumPath, headless: true, args: ['--no-sandbox'] });
+  assert.ok(process.env.SITE, 'SITE names the built site folder');
+  site = await openSite(process.env.SITE);
 });
 
 after(async () => {
-  await browser?.close();
-  server?.kill();
+  await site?.close();
 });
 
-async function openPage(query, init) {
-  const page = await browser.newPage();
-  page.on('pageerror', (error) => console.error('page error:', error.message));
-  if (init)
-    await page.addInitScript(init);
-  await page.goto(base + query);
-  return page;
+function openPage(query, init) {
+  return site.open(query, init);
 }
 
 async function textOf(page, id, expected) {
@@ -57,7 +31,7 @@ async function textOf(page, id, expected) {
 
 test('demo board: detection, update with progress, the board holds the file', async () => {
   const page = await openPage('?demo');
-  await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Connected: '));
+  await connected(page);
   await textOf(page, 'hint', 'Select a firmware file to upload');
   assert.equal(await page.isDisabled('#program'), true);
 
@@ -83,8 +57,6 @@ test('demo board: detection, update with progress, the board holds the file', as
   const seen = await page.evaluate(() => { window.stopPoll = true; return window.seen; });
   assert.ok(seen.some((v) => v > 0 && v < size), `the bar moved on its way: ${seen.length} samples`);
   assert.equal(await page.evaluate(() => document.getElementById('progress').max), size);
-  if (process.env.SCREENSHOT)
-    await page.screenshot({ path: process.env.SCREENSHOT });
 
   await page.click('#message-ok');
   await textOf(page, 'program', 'Program');
@@ -103,7 +75,7 @@ test('demo board: detection, update with progress, the board holds the file', as
 test('program aborts a running update, silently, and the board is left unfinished', async () => {
   // Full-speed USB timing keeps the update running long enough to abort.
   const page = await openPage('?demo=' + encodeURIComponent('{"latency": "usb-fs"}'));
-  await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Connected: '));
+  await connected(page);
   await page.setInputFiles('#firmware-file', firmware);
   await textOf(page, 'hint', 'Ready');
   // The abort ends the job within a record: the hint may be gone before a poll.
@@ -216,7 +188,7 @@ async function tryPassword(page, entry) {
 
 async function demoWithServiceMode() {
   const page = await openPage('?demo');
-  await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Connected: '));
+  await connected(page);
   await tryPassword(page, 'zephyr');
   await page.waitForSelector('#service-shot-counter');
   return page;
