@@ -14,12 +14,27 @@ namespace {
 
 constexpr int kMaxDevices = 16;
 constexpr char kPathPrefix[] = "webhid:";
+// Unread input reports kept per open device, as a hidraw handle keeps them;
+// beyond that the oldest go, so a board that chatters cannot fill the memory.
+constexpr int kQueueMax = 64;
 
 // Fills out[] with the places of the attached, granted devices with these ids.
 EM_ASYNC_JS(int, WebHidList, (int vendorId, int productId, int* out, int max), {
     if (!navigator.hid)
         return 0;
     const known = Module.webhidDevices || (Module.webhidDevices = []);
+    if (!Module.webhidWatching) {
+        // An unplugged board's waits end at once, not at their deadline.
+        Module.webhidWatching = true;
+        navigator.hid.addEventListener('disconnect', (event) => {
+            const index = known.indexOf(event.device);
+            const queue = index >= 0 && Module.webhidQueues && Module.webhidQueues[index];
+            if (queue)
+                queue.gone = true;
+            if (Module.webhidWake)
+                Module.webhidWake();
+        });
+    }
     const granted = await navigator.hid.getDevices();
     let count = 0;
     for (const device of granted) {
@@ -35,7 +50,7 @@ EM_ASYNC_JS(int, WebHidList, (int vendorId, int productId, int* out, int max), {
 
 // Opens the device (once) and starts a fresh queue of its input reports, as
 // a new hidraw handle would.
-EM_ASYNC_JS(int, WebHidOpen, (int index), {
+EM_ASYNC_JS(int, WebHidOpen, (int index, int queueMax), {
     const device = (Module.webhidDevices || [])[index];
     if (!device)
         return -1;
@@ -52,7 +67,12 @@ EM_ASYNC_JS(int, WebHidOpen, (int index), {
         const report = new Uint8Array(1 + data.length);
         report[0] = event.reportId;
         report.set(data, 1);
-        queues[index].push(report);
+        const queue = queues[index];
+        if (!queue)
+            return;
+        if (queue.length >= queueMax)
+            queue.shift();
+        queue.push(report);
         if (Module.webhidWake)
             Module.webhidWake();
     };
@@ -81,7 +101,7 @@ EM_ASYNC_JS(int, WebHidRead, (int index, uint8_t* buf, int length, int timeoutMs
         return -1;
     // Any device's report wakes the wait; another device's waits on.
     const deadline = performance.now() + timeoutMs;
-    while (queue.length === 0 && performance.now() < deadline) {
+    while (queue.length === 0 && !queue.gone && performance.now() < deadline) {
         await new Promise((resolve) => {
             const timer = setTimeout(resolve, deadline - performance.now());
             Module.webhidWake = () => { clearTimeout(timer); resolve(); };
@@ -129,7 +149,7 @@ int32_t Open(const char* path)
     const std::string digits = text.substr(sizeof kPathPrefix - 1);
     if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 4)
         return -1;
-    return WebHidOpen(std::stoi(digits));
+    return WebHidOpen(std::stoi(digits), kQueueMax);
 }
 
 int32_t Write(int32_t handle, const uint8_t* report, int32_t length)

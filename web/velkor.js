@@ -61,11 +61,15 @@ function setProgressPos(pos) {
   }
 }
 
-// A hidden tab gets no animation frames; the job must go on all the same.
-function nextFrame() {
+// The job's pause for the page to draw and take clicks: one turn of the
+// event loop, not a whole frame (the browser draws between tasks when a frame
+// is due), and not a timer, which a hidden tab's browser slows to one a
+// second or less.
+const turns = new MessageChannel();
+function nextTurn() {
   return new Promise((resolve) => {
-    const timer = setTimeout(resolve, 50);
-    requestAnimationFrame(() => { clearTimeout(timer); resolve(); });
+    turns.port1.onmessage = resolve;
+    turns.port2.postMessage(null);
   });
 }
 
@@ -120,7 +124,7 @@ function pageHandlers() {
     setStatus: (line) => { $('status').textContent = line; },
     setProgressRange: (upper) => { $('progress').max = Math.max(upper, 1); },
     setProgressPos,
-    frame: nextFrame,
+    frame: nextTurn,
     showMessage,
     result,
     fileName: () => state.file,
@@ -327,8 +331,13 @@ async function start() {
     await showMessage(error, 'Error', ICON_ERROR);
     return;
   }
-  if (demo !== null)
+  if (demo !== null) {
     window.velkorDemo = { dump: () => core.UTF8ToString(core._web_dump()) };
+  } else {
+    // A board plugged in or pulled out shows at once, not at the next poll.
+    for (const type of ['connect', 'disconnect'])
+      navigator.hid.addEventListener(type, () => { if (!state.updating) run('web_detect'); });
+  }
   detectLoop();
 }
 

@@ -137,10 +137,10 @@ function fakeWebHid() {
         setTimeout(() => this.oninputreport?.({ reportId: 0, data: new DataView(identity.buffer) }), 1);
     },
   };
-  const hid = {
+  const hid = Object.assign(new EventTarget(), {
     getDevices: async () => [device],
     requestDevice: async (options) => { window.hidRequested = options; return [device]; },
-  };
+  });
   Object.defineProperty(Navigator.prototype, 'hid', { get: () => hid, configurable: true });
 }
 
@@ -240,7 +240,8 @@ test('service mode: the shot counter read from the board and set, the raw pressu
   await page.click('#service-pressure');
   await page.waitForSelector('#message[open]');
   assert.equal(await page.textContent('#message-caption'), 'Raw Pressure Values');
-  assert.equal(await page.textContent('#message-text'), '1D = 010203  1B = 0A0B0C\n2D = 102030  2B = A0B0C0\n');
+  // As shown: the lines and the columns' double spaces kept.
+  assert.equal(await page.innerText('#message-text'), '1D = 010203  1B = 0A0B0C\n2D = 102030  2B = A0B0C0\n');
   assert.equal(await page.getAttribute('#message', 'data-icon'), 'information');
   await page.close();
 });
