@@ -10,6 +10,8 @@
 #include "job/messages.h"
 #include "job/service_password.h"
 #include "job/window_texts.h"
+#include "link/board_link.h"
+#include "link/commands.h"
 #include "link/link_setup.h"
 #include "sim/scenario.h"
 #include "sim/sim_setup.h"
@@ -165,6 +167,24 @@ EMSCRIPTEN_KEEPALIVE int web_pressure_values()
 EMSCRIPTEN_KEEPALIVE uint32_t web_service_result()
 {
     return static_cast<uint32_t>(g_service.result.value_or(0));
+}
+
+// COUNT identify exchanges with the board through the link code, timed in
+// milliseconds (-1 when one fails): what the page adds to the browser's own
+// cost is this against a bare WebHID loop (docs/performance.md).
+EMSCRIPTEN_KEEPALIVE double web_time_exchanges(int count)
+{
+    const int32_t handle = OpenBoard();
+    if (handle < 0)
+        return -1;
+    uint8_t reply[kShortReportSize];
+    int32_t rc = 0;
+    const double start = emscripten_get_now();
+    for (int i = 0; i < count && rc >= 0; ++i)
+        rc = IdentifyBoard(handle, reply);
+    const double elapsed = emscripten_get_now() - start;
+    CloseBoard(handle);
+    return rc < 0 ? -1 : elapsed;
 }
 
 EMSCRIPTEN_KEEPALIVE uint32_t web_update_message()

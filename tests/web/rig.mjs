@@ -1,0 +1,195 @@
+// The page on a real HID stack, run inside the VM by scripts/rig/web-guest.sh:
+// headless Chromium, granted the board by a managed policy (no chooser),
+// reaches velkor-virtual-board through WebHID, hidraw and uhid. Prints a
+// PASS or FAIL line per check and the timings; exits with the number of
+// failures. Environment: PAGE_URL, BOARD (the virtual board), FIRMWARE,
+// ZEROS (a file that clears the flash), WORK (a scratch folder), CHECK_DUMP
+// (the rig's dump checker).
+import { spawn, spawnSync } from 'node:child_process';
+import { readFileSync, writeFileSync } from 'node:fs';
+import { chromium } from 'playwright-core';
+
+const env = process.env;
+const identity = 'Connected: Ferrit XR, version 3.02b';
+let failures = 0;
+function check(name, ok, why) {
+  console.log(ok ? `PASS ${name}` : `FAIL ${name}: ${why}`);
+  failures += ok ? 0 : 1;
+  return ok;
+}
+
+// Resolves once the board's device exists; the scenario may name a dump.
+function startBoard(scenario) {
+  writeFileSync(`${env.WORK}/board.json`, JSON.stringify(scenario));
+  const board = spawn(env.BOARD, [`${env.WORK}/board.json`], { stdio: ['ignore', 'pipe', 'inherit'] });
+  board.log = '';
+  board.ended = new Promise((resolve) => board.on('exit', resolve));
+  return new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error(`no device: ${board.log}`)), 30000);
+    board.stdout.on('data', (chunk) => {
+      board.log += chunk;
+      if (board.log.includes('device created')) {
+        clearTimeout(timer);
+        resolve(board);
+      }
+    });
+  });
+}
+
+async function stopBoard(board) {
+  board.kill('SIGTERM');
+  await board.ended;
+}
+
+function dumpMatches(name, dump, ...flags) {
+  const run = spawnSync('python3', [env.CHECK_DUMP, env.FIRMWARE, dump, ...flags], { encoding: 'utf8' });
+  check(name, run.status === 0, `${run.stdout}${run.stderr}`.replace(/\n/g, '|'));
+}
+
+const statusIs = (page, want, timeout = 120000) => page.waitForFunction(
+  (text) => document.getElementById('status').textContent === text, want, { polling: 50, timeout });
+
+// Chooses the file, presses Program and answers the job's box: its text, the
+// time from the press, and when the status line last read "Erasing flash block".
+async function program(page, file) {
+  await page.setInputFiles('#firmware-file', file);
+  await page.waitForFunction(() => !document.getElementById('program').disabled, null, { polling: 50 });
+  // Timed in the page: the driver's own polling is slow in the VM.
+  await page.evaluate(() => {
+    const status = document.getElementById('status');
+    const box = document.getElementById('message');
+    new MutationObserver(() => {
+      if (status.textContent === 'Erasing flash block')
+        window.erasingAt = performance.now();
+    }).observe(status, { childList: true, characterData: true, subtree: true });
+    new MutationObserver(() => { window.boxAt ??= box.open ? performance.now() : undefined; })
+      .observe(box, { attributes: true });
+    window.boxAt = undefined;
+    window.pressedAt = performance.now();
+  });
+  await page.click('#program');
+  await page.waitForSelector('#message[open]', { timeout: 120000 });
+  const box = await page.evaluate(() => ({
+    text: document.getElementById('message-text').textContent,
+    ms: window.boxAt - window.pressedAt,
+    eraseWaitMs: window.boxAt - window.erasingAt,
+  }));
+  await page.click('#message-ok');
+  return box;
+}
+
+async function openPage(browser, query = '') {
+  const page = await browser.newPage();
+  // Under TCG everything in the browser takes seconds.
+  page.setDefaultTimeout(120000);
+  page.on('pageerror', (error) => console.log(`page error: ${error.message}`));
+  page.on('console', (line) => console.log(`page: ${line.text()}`));
+  const start = Date.now();
+  await page.goto(env.PAGE_URL + query, { waitUntil: 'domcontentloaded' });
+  console.log(`page ${query || '(board)'} loaded in ${Date.now() - start} ms`);
+  return page;
+}
+
+// The core's exchanges against a bare WebHID loop on the same board, in one
+// page that leaves the board to them (?demo: the page's own jobs use the
+// simulated board). Alternating rounds; the best of each.
+async function compareExchanges(browser, count, rounds) {
+  const page = await openPage(browser, '?demo');
+  const times = await page.evaluate(async ([n, r]) => {
+    const core = await (await import(new URL('velkor-core.js', location.href))).default();
+    core.ccall('web_start', 'string', ['number', 'string'], [0, '']);
+    const bare = async () => {
+      const [device] = await navigator.hid.getDevices();
+      await device.open();
+      const start = performance.now();
+      for (let i = 0; i < n; ++i) {
+        const reply = new Promise((resolve) => device.addEventListener('inputreport', resolve, { once: true }));
+        await device.sendReport(0, new Uint8Array(72));
+        await reply;
+      }
+      const ms = performance.now() - start;
+      await device.close();
+      return ms;
+    };
+    const result = { bare: [], core: [] };
+    for (let i = 0; i < r; ++i) {
+      result.bare.push(await bare());
+      result.core.push(await core.ccall('web_time_exchanges', 'number', ['number'], [n], { async: true }));
+    }
+    return result;
+  }, [count, rounds]);
+  await page.close();
+  const best = (list) => Math.min(...list) / count;
+  const bare = best(times.bare);
+  const core = best(times.core);
+  console.log(`exchanges: bare WebHID ${bare.toFixed(2)} ms, core ${core.toFixed(2)} ms, ratio ${(core / bare).toFixed(2)}`);
+  check('the core\'s exchanges all answered', times.core.every((ms) => ms > 0), JSON.stringify(times));
+}
+
+async function updates(browser) {
+  const page = await openPage(browser);
+  await statusIs(page, 'No board detected');
+  const dump = `${env.WORK}/dump.json`;
+  const board = await startBoard({ dump });
+  const plugged = Date.now();
+  await statusIs(page, identity);
+  check(`plugged in, found without a chooser (${Date.now() - plugged} ms)`, true);
+  const zeros = await program(page, env.ZEROS);
+  check('program zeros', zeros.text === 'Update complete!', zeros.text);
+  const full = await program(page, env.FIRMWARE);
+  const records = readFileSync(env.FIRMWARE).length / 73;
+  check(`program (${Math.round(full.ms)} ms, ${(full.ms / records).toFixed(1)} ms per record)`,
+    full.text === 'Update complete!', full.text);
+  await stopBoard(board);
+  dumpMatches('program dump', dump);
+  await statusIs(page, 'No board detected', 10000).then(() => check('unplugged: no board', true),
+    () => check('unplugged: no board', false, 'the page still shows a board'));
+  await page.close();
+}
+
+async function silentErase(browser) {
+  const board = await startBoard({ silent: ['0xC2'] });
+  const page = await openPage(browser);
+  await statusIs(page, identity);
+  const box = await program(page, env.FIRMWARE);
+  if (check('silent erase', box.text === 'Error -1 erasing 0x000000', box.text)) {
+    const wait = Math.round(box.eraseWaitMs);
+    check(`silent erase: the deadline (${wait} ms)`, wait >= 4900 && wait <= 5500, `${wait} ms, not 4900-5500`);
+  }
+  await page.close();
+  await stopBoard(board);
+}
+
+async function unplugged(browser) {
+  const dump = `${env.WORK}/unplug.json`;
+  const board = await startBoard({ unplug_after: 60, replug_after_ms: 1500, dump });
+  const page = await openPage(browser);
+  await statusIs(page, identity);
+  const broken = await program(page, env.FIRMWARE);
+  check(`unplug mid-update is an error (${Math.round(broken.ms)} ms: ${broken.text})`,
+    broken.text.startsWith('Error') && broken.ms < 15000, broken.text);
+  await statusIs(page, identity);
+  const rerun = await program(page, env.FIRMWARE);
+  check('rerun after replug', rerun.text === 'Update complete!', rerun.text);
+  await page.close();
+  await stopBoard(board);
+  dumpMatches('rerun dump', dump, '--reruns');
+}
+
+const browser = await chromium.launch({
+  executablePath: env.CHROMIUM || '/usr/lib/chromium/chromium', headless: true, args: ['--no-sandbox'],
+});
+try {
+  await updates(browser);
+  const board = await startBoard({});
+  await compareExchanges(browser, 100, 3);
+  await stopBoard(board);
+  await silentErase(browser);
+  await unplugged(browser);
+} catch (error) {
+  check('the page run', false, error.stack);
+} finally {
+  await browser.close();
+}
+console.log(`web-hid: ${failures} failed`);
+process.exit(failures);
