@@ -169,5 +169,24 @@ else
   fail "$r"
 fi
 
+# Unplugged while a read waits for the reply: a new board, so a new Wine
+# session. That read fails at once, and the update with it; a failed read
+# taken for a reply would go on asking until the exchange's deadline.
+step "unplugged mid-update"
+echo '{"unplug_after": 61}' >"$out/unplug.json"
+"$native/vboard/velkor-virtual-board" "$out/unplug.json" 2>&1 | stamped >"$out/unplug.log" &
+for _ in $(seq 100); do grep -qs 04D8 /sys/class/hidraw/*/device/uevent && break; sleep 0.1; done
+text=$(run $bin/velkor.exe program examples/demo.enc | stamped); rc=$?
+gone=$(awk '/device unplugged/ {print $1; exit}' "$out/unplug.log")
+error=$(awk '/^[0-9.]+ Error/ {print $1; exit}' <<<"$text")
+seconds=$(awk -v a="${gone:-0}" -v b="${error:-0}" 'BEGIN {printf "%.1f", b - a}')
+if [ $rc = 1 ] && [ -n "$gone" ] && [ -n "$error" ] && awk -v t="$seconds" 'BEGIN {exit !(t >= 0 && t < 3)}'; then
+  pass "unplugged mid-update: $(grep -m1 -o 'Error.*' <<<"$text"), ${seconds}s after the unplug"
+else
+  fail "unplugged mid-update: exit $rc, ${seconds}s after the unplug: $(cut -d' ' -f2- <<<"$text" | tail -3 | tr '\n' '|')"
+fi
+wineserver -k; wineserver -w
+pkill -f velkor-virtual-board
+
 kill %1 2>/dev/null
 [ $failures = 0 ]
