@@ -93,7 +93,7 @@ namespace {
 
 // Another program's detection holds the lock for one short exchange a
 // second; waiting a little keeps that from reading as a busy board.
-constexpr auto kBusyGrace = std::chrono::milliseconds(600);
+constexpr auto kBusyGrace = std::chrono::milliseconds(kBoardLockGraceMs);
 constexpr auto kBusyRetry = std::chrono::milliseconds(25);
 
 bool LockWithGrace(const std::string& path, BoardLockToken& token)

@@ -19,6 +19,10 @@ struct BoardLockToken {
     intptr_t value = -1;
 };
 
-// Never waits.
+// How long an open waits for a board another program holds: that program's
+// detection holds it for one short exchange a second.
+constexpr int kBoardLockGraceMs = 600;
+
+// Never waits, but in the browser (board_lock_web.cpp).
 BoardLockResult TryLockBoard(const std::string& path, BoardLockToken& token);
 void UnlockBoard(BoardLockToken& token);

@@ -2,11 +2,12 @@
 # Checks the include layers, builds everything and runs the whole test suite,
 # one ctest call per build folder (options in CMakePresets.json, labels in
 # cmake/Testing.cmake, cmake/Rigs.cmake):
-#   scripts/test.sh             build/: the native tests ("unit") and the Linux
-#                               HID rig ("rig"); build-web/: the page in
-#                               headless Chromium; then build-win/: the Windows
-#                               build's tests under Wine ("wine") and the Wine
-#                               rig, which uses build/'s virtual board
+#   scripts/test.sh             build/: the native tests ("unit"), the Linux
+#                               HID rig and the page's rig ("rig");
+#                               build-web/: the page in headless Chromium;
+#                               then build-win/: the Windows build's tests
+#                               under Wine ("wine") and the Wine rig, which
+#                               uses build/'s virtual board
 #   scripts/test.sh --sanitize  native tests once more under ASan and UBSan
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -30,4 +30,4 @@ printf 'fill 0x000000 16384 0x00\n' >"$work/zeros.fw"
 PAGE_URL=http://127.0.0.1:$port/ BOARD=$build/vboard/velkor-virtual-board \
   FIRMWARE=$repo/examples/demo.enc ZEROS=$work/zeros.enc WORK=$work \
   CHECK_DUMP=$repo/scripts/rig/expect-dump.py \
-  timeout -k 5 600 node "$repo/tests/web/rig.mjs"
+  timeout -k 5 900 node "$repo/tests/web/rig.mjs"

@@ -11,4 +11,4 @@ cmake --build "$build" --target velkor-virtual-board make_firmware
 bash scripts/install-deps.sh --only chromium $(command -v npm >/dev/null || echo npm)
 site=$(bash scripts/run-web.sh --build-only | tail -n 1)
 [ -d node_modules/playwright-core ] || npm ci --no-audit --no-fund
-VM_TIMEOUT=${VM_TIMEOUT:-720} exec scripts/rig/vm.sh bash scripts/rig/web-guest.sh "$build" "$site"
+VM_TIMEOUT=${VM_TIMEOUT:-1200} exec scripts/rig/vm.sh bash scripts/rig/web-guest.sh "$build" "$site"

@@ -33,5 +33,5 @@ if [ ! -f "$prefix/.velkor-rig-1" ]; then
 fi
 
 rc=0
-VM_TIMEOUT=${VM_TIMEOUT:-600} bash scripts/rig/vm.sh scripts/rig/wine-guest.sh "$native" "$win" "$prefix" || rc=$?
+VM_TIMEOUT=${VM_TIMEOUT:-420} bash scripts/rig/vm.sh scripts/rig/wine-guest.sh "$native" "$win" "$prefix" || rc=$?
 exit $rc

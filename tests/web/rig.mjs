@@ -73,6 +73,7 @@ async function program(page, file) {
     text: document.getElementById('message-text').textContent,
     ms: window.boxAt - window.pressedAt,
     eraseWaitMs: window.boxAt - window.erasingAt,
+    goneWaitMs: window.boxAt - window.goneAt,
   }));
   await page.click('#message-ok');
   return box;
@@ -136,10 +137,22 @@ async function updates(browser) {
   check(`plugged in, found without a chooser (${Date.now() - plugged} ms)`, true);
   const zeros = await program(page, env.ZEROS);
   check('program zeros', zeros.text === 'Update complete!', zeros.text);
+  // A second tab of the page polls all through the update: it must keep off.
+  const other = await openPage(browser);
+  await statusIs(other, identity);
+  await other.evaluate(() => {
+    const status = document.getElementById('status');
+    window.seen = [];
+    new MutationObserver(() => window.seen.push(status.textContent))
+      .observe(status, { childList: true, characterData: true, subtree: true });
+  });
   const full = await program(page, env.FIRMWARE);
   const records = readFileSync(env.FIRMWARE).length / 73;
   check(`program (${Math.round(full.ms)} ms, ${(full.ms / records).toFixed(1)} ms per record)`,
     full.text === 'Update complete!', full.text);
+  const seen = await other.evaluate(() => window.seen);
+  check('a second tab finds the board in use', seen.includes('Board in use by another program'), seen.join(' / '));
+  await other.close();
   await stopBoard(board);
   dumpMatches('program dump', dump);
   await statusIs(page, 'No board detected', 10000).then(() => check('unplugged: no board', true),
@@ -153,8 +166,10 @@ async function silentErase(browser) {
   await statusIs(page, identity);
   const box = await program(page, env.FIRMWARE);
   if (check('silent erase', box.text === 'Error -1 erasing 0x000000', box.text)) {
+    // The deadline, neither cut short nor stretched beyond what the page's
+    // timers and drawing take under emulation.
     const wait = Math.round(box.eraseWaitMs);
-    check(`silent erase: the deadline (${wait} ms)`, wait >= 4900 && wait <= 5500, `${wait} ms, not 4900-5500`);
+    check(`silent erase: the deadline (${wait} ms)`, wait >= 4900 && wait <= 6500, `${wait} ms, not 4900-6500`);
   }
   await page.close();
   await stopBoard(board);
@@ -162,12 +177,18 @@ async function silentErase(browser) {
 
 async function unplugged(browser) {
   const dump = `${env.WORK}/unplug.json`;
-  const board = await startBoard({ unplug_after: 60, replug_after_ms: 1500, dump });
+  // Reports come in pairs (request, reply), the page's detections too: the
+  // 61st is a request, so the cable goes while a read waits for its reply.
+  const board = await startBoard({ unplug_after: 61, replug_after_ms: 1500, dump });
   const page = await openPage(browser);
   await statusIs(page, identity);
+  // Heard after the page's own listener, which may end the job first: a few
+  // milliseconds below zero are on time.
+  await page.evaluate(() => navigator.hid.addEventListener('disconnect', () => { window.goneAt ??= performance.now(); }));
   const broken = await program(page, env.FIRMWARE);
-  check(`unplug mid-update is an error (${Math.round(broken.ms)} ms: ${broken.text})`,
-    broken.text.startsWith('Error') && broken.ms < 15000, broken.text);
+  const wait = Math.round(broken.goneWaitMs);
+  check(`unplug mid-update is an error ${wait} ms after the unplug (${broken.text})`,
+    broken.text.startsWith('Error') && wait > -1000 && wait < 3000, broken.text);
   await statusIs(page, identity);
   const rerun = await program(page, env.FIRMWARE);
   check('rerun after replug', rerun.text === 'Update complete!', rerun.text);
@@ -179,13 +200,15 @@ async function unplugged(browser) {
 const browser = await chromium.launch({
   executablePath: env.CHROMIUM || '/usr/lib/chromium/chromium', headless: true, args: ['--no-sandbox'],
 });
+// One profile for every page, as a user's tabs share one.
+const profile = await browser.newContext();
 try {
-  await updates(browser);
+  await updates(profile);
   const board = await startBoard({});
-  await compareExchanges(browser, 100, 3);
+  await compareExchanges(profile, 100, 3);
   await stopBoard(board);
-  await silentErase(browser);
-  await unplugged(browser);
+  await silentErase(profile);
+  await unplugged(profile);
 } catch (error) {
   check('the page run', false, error.stack);
 } finally {
