@@ -8,7 +8,7 @@ repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$repo/build}" && pwd)
 cd "$repo"
 cmake --build "$build" --target velkor-virtual-board make_firmware
-bash scripts/install-deps.sh --only chromium $(command -v npm >/dev/null || echo npm)
+bash scripts/install-deps.sh --only chromium udev iproute2 $(command -v npm >/dev/null || echo npm)
 site=$(bash scripts/run-web.sh --build-only | tail -n 1)
 [ -d node_modules/playwright-core ] || npm ci --no-audit --no-fund
 VM_TIMEOUT=${VM_TIMEOUT:-1200} exec scripts/rig/vm.sh bash scripts/rig/web-guest.sh "$build" "$site"
