@@ -1,6 +1,6 @@
-// `velkor inspect` and the update, run on the same files, agree: the same
-// record to stop at with the same message and the same number of erases, or
-// both complete.
+// Crafted firmware files through `velkor inspect` and through an update on
+// the simulated board: inspect's listing must predict where the update stops,
+// its error box and how many blocks it erased.
 #include <algorithm>
 #include <cstdio>
 
@@ -53,7 +53,7 @@ std::string UpdateVerdict(const RecordingWindow& window)
     return "stop at " + std::to_string(count("> long")) + ": " + box.substr(box.find(": ") + 2) + erases;
 }
 
-TEST_F(InspectAndUpdate, StopAtTheSameRecordWithTheSameWords)
+TEST_F(InspectAndUpdate, ListingPredictsTheUpdate)
 {
     const std::pair<const char*, FirmwareBuilder> files[] = {
         {"clean", FirmwareBuilder().Data(0, Pattern(64)).Code(Pattern(72)).Data(0x1000, {1}).Raw({'D'})},
