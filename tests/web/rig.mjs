@@ -79,8 +79,8 @@ async function program(page, file) {
   return box;
 }
 
-async function openPage(browser, query = '') {
-  const page = await browser.newPage();
+async function openPage(profile, query = '') {
+  const page = await profile.newPage();
   // Under TCG everything in the browser takes seconds.
   page.setDefaultTimeout(120000);
   page.on('pageerror', (error) => console.log(`page error: ${error.message}`));
@@ -94,8 +94,8 @@ async function openPage(browser, query = '') {
 // The core's exchanges against a bare WebHID loop on the same board, in one
 // page that leaves the board to them (?demo: the page's own jobs use the
 // simulated board). Alternating rounds; the best of each.
-async function compareExchanges(browser, count, rounds) {
-  const page = await openPage(browser, '?demo');
+async function compareExchanges(profile, count, rounds) {
+  const page = await openPage(profile, '?demo');
   const times = await page.evaluate(async ([n, r]) => {
     const core = await (await import(new URL('velkor-core.js', location.href))).default();
     core.ccall('web_start', 'string', ['number', 'string'], [0, '']);
@@ -127,8 +127,8 @@ async function compareExchanges(browser, count, rounds) {
   check('the core\'s exchanges all answered', times.core.every((ms) => ms > 0), JSON.stringify(times));
 }
 
-async function updates(browser) {
-  const page = await openPage(browser);
+async function updates(profile) {
+  const page = await openPage(profile);
   await statusIs(page, 'No board detected');
   const dump = `${env.WORK}/dump.json`;
   const board = await startBoard({ dump });
@@ -138,7 +138,7 @@ async function updates(browser) {
   const zeros = await program(page, env.ZEROS);
   check('program zeros', zeros.text === 'Update complete!', zeros.text);
   // A second tab of the page polls all through the update: it must keep off.
-  const other = await openPage(browser);
+  const other = await openPage(profile);
   await statusIs(other, identity);
   await other.evaluate(() => {
     const status = document.getElementById('status');
@@ -160,9 +160,9 @@ async function updates(browser) {
   await page.close();
 }
 
-async function silentErase(browser) {
+async function silentErase(profile) {
   const board = await startBoard({ silent: ['0xC2'] });
-  const page = await openPage(browser);
+  const page = await openPage(profile);
   await statusIs(page, identity);
   const box = await program(page, env.FIRMWARE);
   if (check('silent erase', box.text === 'Error -1 erasing 0x000000', box.text)) {
@@ -175,12 +175,12 @@ async function silentErase(browser) {
   await stopBoard(board);
 }
 
-async function unplugged(browser) {
+async function unplugged(profile) {
   const dump = `${env.WORK}/unplug.json`;
   // Reports come in pairs (request, reply), the page's detections too: the
   // 61st is a request, so the cable goes while a read waits for its reply.
   const board = await startBoard({ unplug_after: 61, replug_after_ms: 1500, dump });
-  const page = await openPage(browser);
+  const page = await openPage(profile);
   await statusIs(page, identity);
   // Heard after the page's own listener, which may end the job first: a few
   // milliseconds below zero are on time.
