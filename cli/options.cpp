@@ -106,7 +106,7 @@ Commands AddCommands(CLI::App& app, Options& options, std::string& newCount)
     c.detect = app.add_subcommand("detect", "Show which board is attached (exit 0 identified, 1 unidentified, 3 none)");
     c.program = app.add_subcommand("program", "Program a firmware file (*.enc) into the board");
     c.program->add_option("FILE", options.file, "The firmware file")->required();
-    c.inspect = app.add_subcommand("inspect", "List a firmware file's records and any problem an update would stop at; touches no board");
+    c.inspect = app.add_subcommand("inspect", "List a firmware file's records and any problem an update would refuse it for; touches no board");
     c.inspect->add_option("FILE", options.file, "The firmware file")->required();
     c.shots = app.add_subcommand("shots", "Show or set the marker's shot counter (service password)");
     c.set = c.shots->add_option("--set", newCount, "Set the counter to N (0 to 4294967295)")

@@ -19,7 +19,7 @@ struct Totals {
     uint32_t highest = 0;  // last byte written
     int erases = 0;
     int problems = 0;
-    int stopIndex = -1;  // the record the update would stop at
+    int stopIndex = -1;  // the first record the update would refuse
     std::string stopMessage;
 };
 
@@ -160,7 +160,7 @@ void Inspector::Summary(uint64_t end)
         std::fprintf(out_, "no problems: the update would program the whole file\n");
         return;
     }
-    std::fprintf(out_, "problems: %d\nthe update would stop at record %d: %s\n", totals_.problems, totals_.stopIndex,
+    std::fprintf(out_, "problems: %d\nthe update would refuse the file at record %d: %s\n", totals_.problems, totals_.stopIndex,
                  totals_.stopMessage.c_str());
 }
 

@@ -1,6 +1,7 @@
 // Crafted firmware files through `velkor inspect` and through an update on
-// the simulated board: inspect's listing must predict where the update stops,
-// its error box and how many blocks it erased.
+// the simulated board: the update refuses exactly the files inspect finds a
+// problem in, with inspect's words and without a report to the board, and
+// erases as many blocks as inspect counts in the files it programs.
 #include <algorithm>
 #include <cstdio>
 
@@ -34,23 +35,26 @@ std::string Between(const std::string& text, const std::string& before, const st
     return text.substr(start, text.find(after, start) - start);
 }
 
-// "complete" or "stop at N: TEXT", then the erases, from the listing's summary.
+// "complete, erases N" or "refused: TEXT", from the listing's summary.
 std::string InspectVerdict(const std::string& listing)
 {
-    const std::string stop = Between(listing, "the update would stop at record ", "\n");
-    return (stop.empty() ? "complete" : "stop at " + stop) + ", erases " + Between(listing, "erases: ", "\n");
+    const std::string stop = Between(listing, "the update would refuse the file at record ", "\n");
+    if (!stop.empty())
+        return "refused: " + stop.substr(stop.find(": ") + 2);
+    return "complete, erases " + Between(listing, "erases: ", "\n");
 }
 
-// The same from the update: every record before the stop sent one long report.
+// The same from the update; a refused file must not have reached the board.
 std::string UpdateVerdict(const RecordingWindow& window)
 {
     const auto count = [&](const char* line) { return std::count(window.calls.begin(), window.calls.end(), line); };
-    const std::string erases = ", erases " + std::to_string(count("> C2"));
     const std::vector<std::string> boxes = window.Boxes();
     const std::string box = boxes.empty() ? "(no box)" : boxes.back();
     if (box == "Done/64: Update complete!")
-        return "complete" + erases;
-    return "stop at " + std::to_string(count("> long")) + ": " + box.substr(box.find(": ") + 2) + erases;
+        return "complete, erases " + std::to_string(count("> C2"));
+    const bool touched = std::any_of(window.calls.begin(), window.calls.end(),
+                                     [](const std::string& line) { return line.rfind("> ", 0) == 0; });
+    return (touched ? "board touched, " : "refused: ") + box.substr(box.find(": ") + 2);
 }
 
 TEST_F(InspectAndUpdate, ListingPredictsTheUpdate)

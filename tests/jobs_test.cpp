@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <fstream>
 
 #include "job/messages.h"
 #include "job/outcome.h"
@@ -13,6 +14,7 @@
 #include "support/firmware_builder.h"
 #include "support/open_files.h"
 #include "support/sim_fixture.h"
+#include "update/firmware.h"
 #include "update/update_job.h"
 #include "worker/detection.h"
 #include "worker/service.h"
@@ -91,6 +93,9 @@ TEST_F(Jobs, Update)
     FirmwareBuilder big;  // over 64 KiB, at addresses over 0xFFFF
     for (uint32_t a = 0x10000; a < 0x10000 + 1030 * 64; a += 64)
         big.Data(a, Pattern(64, static_cast<uint8_t>(a >> 6)));
+    const TempFile huge({});
+    std::filesystem::resize_file(huge.path(), kFirmwareImageMax + 1);
+    const std::string kCannotOpen = "box: Error/16: Could not open firmware file";
     const UpdateCase cases[] = {
         {"data, code, data again", "done", Board(),
          FirmwareBuilder().Data(0x21000, Pattern(64)).Data(0x21040, Pattern(64, 0x80)).Code(Pattern(72, 1))
@@ -109,29 +114,31 @@ TEST_F(Jobs, Update)
          "<empty>"},
         {"directory", "failed: file", Board(), FirmwareBuilder(), "box: Error/16: Could not open firmware file", "",
          std::filesystem::temp_directory_path().string()},
-        {"read error", "failed: file", Board(), FirmwareBuilder(),
-         "... | box: Error/16: Could not read firmware file", "", "/proc/self/mem"},
+        {"read error", "failed: file", Board(), FirmwareBuilder(), kCannotOpen, "", "/proc/self/mem"},
+        {"over 64 MiB", "failed: file", Board(), FirmwareBuilder(), kCannotOpen, "", huge.path()},
         {"abort before the first record", "aborted", Board(), FirmwareBuilder().Code({1}),
          kOpen + "3 | status: Connecting...", "status: Connecting..."},
         {"abort after the record in progress", "aborted", Board(),
          FirmwareBuilder().Code({0x21}).Code({0x22}).Code({0x23}), "... | pos: 6 | > long", "pos: 6"},
-        {"unknown token", "failed: file", Board(), FirmwareBuilder().Code({1}).Raw({'d', 1, 0}),
-         "... | pos: 3 | > long | box: Error/16: Unknown token in firmware file"},
-        {"payload cut short", "failed: file", Board(), FirmwareBuilder().Raw({'E', 5, 1, 2, 3}),
-         kOpen + "5 | status: Connecting... | box: Error/16: Unexpected EOF"},
-        {"bad CRC after code blocks boots first", "failed: file", Board(),
-         FirmwareBuilder().Code({1}).Code({2}).Code({3}).Code({4}).BadCrcData(0x1000, {5}),
-         "... | " + kToApp + " | box: Error/16: CRC error in block 4"},
-        {"data longer than its payload", "failed: file", Board(),
+        // A file the update would stop in is refused whole: nothing on the
+        // screen but the box, and no board opened.
+        {"unknown token, last", "failed: file", Board(), FirmwareBuilder().Code({1}).Raw({'d', 1, 0}),
+         "box: Error/16: Unknown token in firmware file"},
+        {"payload cut short, first", "failed: file", Board(), FirmwareBuilder().Raw({'E', 5, 1, 2, 3}),
+         "box: Error/16: Unexpected EOF"},
+        {"bad CRC in the middle", "failed: file", Board(),
+         FirmwareBuilder().Code({1}).Code({2}).Code({3}).Code({4}).BadCrcData(0x1000, {5}).Data(0, {6}),
+         "box: Error/16: CRC error in block 4"},
+        {"data longer than its payload, last", "failed: file", Board(),
          FirmwareBuilder().Data(0x1000, Pattern(64)).Code({7}).Data(0x2000, {1}).DataPayload(
              FirmwareBuilder::DataBlockPayload(0x7000, {0xAB, 0xCD}, 10)),
-         "... | box: Error/16: Length error in block 3"},
-        {"empty data record", "failed: file", Board(), FirmwareBuilder().Code({1}).DataPayload({}),
-         "... | box: Error/16: Length error in block 1"},
-        {"65 data bytes", "failed: file", Board(), FirmwareBuilder().Data(0x1040, Pattern(65)),
-         "... | box: Error/16: Error -1 uploading data"},
-        {"73 code bytes", "failed: file", Board(), FirmwareBuilder().Code(Pattern(73)),
-         "... | box: Error/16: Error -1 programming code"},
+         "box: Error/16: Length error in block 3"},
+        {"empty data record", "failed: file", Board(), FirmwareBuilder().Code({1}).DataPayload({}).Code({2}),
+         "box: Error/16: Length error in block 1"},
+        {"65 data bytes, first", "failed: file", Board(), FirmwareBuilder().Data(0x1000, Pattern(65)).Code({1}),
+         "box: Error/16: Error -1 uploading data"},
+        {"73 code bytes", "failed: file", Board(), FirmwareBuilder().Data(0, {1}).Code(Pattern(73)),
+         "box: Error/16: Error -1 programming code"},
         {"erase refused above 0xFFFF", "failed: board", Board({Status(kCmdEraseBlock, 5, 2)}),
          FirmwareBuilder().Data(0x11000, {1}).Data(0xAB2000, {1}),
          "... | > C2 | status: Uploading data | pos: 11 | > long | " + kErase + " | box: Error/16: Error 5 erasing 0xab2000"},
@@ -164,6 +171,29 @@ TEST_F(Jobs, Update)
             EXPECT_FALSE(board->InLoader());
         }
     }
+}
+
+// A file overwritten in place while it is programmed (a second download to
+// the same name): the board gets the file as it was when the update began.
+TEST_F(Jobs, UpdateProgramsTheFileAsItWasAtItsStart)
+{
+    FirmwareBuilder before;
+    FirmwareBuilder after;
+    for (uint32_t a = 0x1000; a < 0x1200; a += 64) {
+        before.Data(a, Pattern(64, 1)).Code({1});
+        after.Data(a, Pattern(64, 2)).Code({2});
+    }
+    const TempFile file(before.bytes());
+    window.fileName = file.path();
+    window.onCall = [&](const std::string& line) {
+        if (line != "pos: 70")
+            return;
+        std::fstream out(file.path(), std::ios::in | std::ios::out | std::ios::binary);
+        out.write(reinterpret_cast<const char*>(after.bytes().data()), static_cast<std::streamsize>(after.bytes().size()));
+    };
+    EXPECT_EQ(Ending(UpdateJob(window)), "done");
+    EXPECT_TRUE(board->FlashBlocks() == before.flash);
+    EXPECT_TRUE(board->CodeLog() == before.code);
 }
 
 struct ServiceCase {

@@ -175,10 +175,10 @@ TEST(Velkor, Table)
         {{"--sim", "demo", "program", badFile}, "", "Wait...\n", "CRC error in block 5\n", 1},
         {{"--sim", "demo", "program", std::string(259, 'x')}, "", "", "*", 2},
         {{"--sim", "demo", "program", dir.Write(wide + ".enc", Text(fw.bytes()))}, "", "Update complete!\n", "", 0},
-        // inspect: the listing, and the record the update would stop at
+        // inspect: the listing, and the record the update would refuse the file for
         {{"inspect", file}, "", listing + "no problems: the update would program the whole file\n", "", 0},
-        {{"inspect", badFile}, "", "problems: 1\nthe update would stop at record 5: CRC error in block 5\n", "", 1},
-        {{"inspect", tooLong}, "", "the update would stop at record 0: Error -1 uploading data\n", "", 1},
+        {{"inspect", badFile}, "", "problems: 1\nthe update would refuse the file at record 5: CRC error in block 5\n", "", 1},
+        {{"inspect", tooLong}, "", "the update would refuse the file at record 0: Error -1 uploading data\n", "", 1},
         {{"inspect", stray}, "", "1 stray byte after the last record", "", 0},
         {{"inspect", dir.Path("missing.enc")}, "", "", "*", 1},
         // service commands: the password first, then the command

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "update/firmware_file.h"
 
@@ -35,6 +36,23 @@ enum class RecordOutcome {
 // no allocation. On kRecord and kUnknownToken the header fields are set.
 RecordOutcome ReadRecord(FirmwareFile file, uint8_t (&buffer)[kRecordBufferSize],
                          FirmwareRecord& record);
+
+// The whole file, read once before the board is touched: a bad record is
+// found before anything is erased, and whatever is written to the file while
+// the update runs never reaches the board.
+constexpr size_t kFirmwareImageMax = size_t{64} << 20;
+
+struct FirmwareImage {
+    std::vector<uint8_t> bytes;
+    size_t position = 0;  // where the next ReadRecord starts
+};
+
+// Reads the open file from its position to its end. False when a read fails
+// or the file holds more than kFirmwareImageMax bytes.
+bool LoadFirmwareImage(FirmwareFile file, FirmwareImage& image);
+
+// ReadRecord from the image: the same outcomes, position and buffer use.
+RecordOutcome ReadRecord(FirmwareImage& image, uint8_t (&buffer)[kRecordBufferSize], FirmwareRecord& record);
 
 struct DataBlock {
     uint8_t dataLength = 0;

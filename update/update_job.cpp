@@ -15,6 +15,7 @@ namespace {
 struct Job {
     JobWindow& window;
     FirmwareFile file = kNoFile;
+    FirmwareImage image;
     int32_t board = -1;
     int32_t recordIndex = 0;
     uint8_t buffer[kRecordBufferSize];
@@ -35,14 +36,9 @@ struct Job {
         Error(message);
     }
 
-    // The progress bar follows the file position, which after ReadRecord is
-    // just past the current record.
-    void ShowPosition()
-    {
-        uint64_t position = 0;
-        if (FirmwareFilePosition(file, &position))
-            window.SetProgressPos(static_cast<uint32_t>(position));
-    }
+    // The progress bar follows the position in the file, which after
+    // ReadRecord is just past the current record.
+    void ShowPosition() { window.SetProgressPos(static_cast<uint32_t>(image.position)); }
 };
 
 // Shows why the update stops at this record; false, for the caller to return.
@@ -65,8 +61,6 @@ bool BoardRefused(Job& job, RecordStop stop, int32_t result)
 // after showing the error.
 bool WriteDataBlock(Job& job, const RecordPlan& plan)
 {
-    if (!plan.checked)
-        return Refuse(job, plan);
     if (plan.erase) {
         job.window.SetStatus("Erasing flash block");
         const int32_t r = EraseBlock(job.board, plan.block.address);
@@ -77,29 +71,39 @@ bool WriteDataBlock(Job& job, const RecordPlan& plan)
     }
     job.window.SetStatus("Uploading data");
     job.ShowPosition();
-    // Too long for one upload: refused where the link would refuse it, after
-    // the erase and with nothing more sent.
-    if (plan.stop != RecordStop::kNone)
-        return Refuse(job, plan);
     const int32_t r = UploadData(job.board, plan.block.data, plan.block.dataLength, plan.block.address);
     return r == 0 || BoardRefused(job, RecordStop::kUploadFailed, r);
 }
 
-bool WriteCodeBlock(Job& job, const RecordPlan& plan)
+bool WriteCodeBlock(Job& job)
 {
     if (LoaderSequencer(job.window, job.board, kRequestLoader) < 0)
         return false;
     job.window.SetStatus("Programming Code");
     job.ShowPosition();
-    // Too long for one report: refused where the link would refuse it.
-    if (plan.stop != RecordStop::kNone)
-        return Refuse(job, plan);
     const int32_t r = ProgramCodeBlock(job.board, job.record.payload, job.record.length);
     return r == 0 || BoardRefused(job, RecordStop::kProgramFailed, r);
 }
 
-// Streams the records to the open board. Returns true when the end of the
-// file was reached; false after an error (shown) or an abort (silent).
+// Plans every record before the board is opened: a file the update would
+// stop in is refused whole, with the words the record's stop has, and the
+// board keeps the firmware it has. True when every record can be sent.
+bool CheckRecords(Job& job)
+{
+    for (int index = 0;; ++index) {
+        const RecordOutcome read = ReadRecord(job.image, job.buffer, job.record);
+        if (read == RecordOutcome::kEndOfFile)
+            break;
+        const RecordPlan plan = PlanRecord(read, job.record, index);
+        if (plan.stop != RecordStop::kNone)
+            return Refuse(job, plan);
+    }
+    job.image.position = 0;
+    return true;
+}
+
+// Sends the checked records to the open board. Returns true when the end of
+// the file was reached; false after an error (shown) or an abort (silent).
 bool ProgramRecords(Job& job)
 {
     for (;;) {
@@ -107,20 +111,15 @@ bool ProgramRecords(Job& job)
             job.aborted = true;
             return false;
         }
-        const RecordOutcome read = ReadRecord(job.file, job.buffer, job.record);
-        if (read == RecordOutcome::kEndOfFile)
+        if (ReadRecord(job.image, job.buffer, job.record) == RecordOutcome::kEndOfFile)
             return true;
-        const RecordPlan plan = PlanRecord(read, job.record, job.recordIndex);
-        // Not a whole record. A read error is not the end of the file either:
-        // completing here would report a partial update as a whole one.
-        if (read != RecordOutcome::kRecord)
-            return Refuse(job, plan);
+        const RecordPlan plan = PlanRecord(RecordOutcome::kRecord, job.record, job.recordIndex);
         if (plan.data) {
             if (LoaderSequencer(job.window, job.board, kRequestApplication) < 0)
                 return false;
             if (!WriteDataBlock(job, plan))
                 return false;
-        } else if (!WriteCodeBlock(job, plan)) {
+        } else if (!WriteCodeBlock(job)) {
             return false;
         }
         ++job.recordIndex;
@@ -130,9 +129,7 @@ bool ProgramRecords(Job& job)
 JobOutcome RunWithFile(Job& job)
 {
     job.window.SetProgressPos(0);
-    uint64_t size = 0;
-    FirmwareFileSize(job.file, &size);
-    job.window.SetProgressRange(static_cast<uint32_t>(size));
+    job.window.SetProgressRange(static_cast<uint32_t>(job.image.bytes.size()));
     job.window.SetStatus("Connecting...");
 
     job.board = OpenBoard();
@@ -168,7 +165,11 @@ JobOutcome UpdateJob(JobWindow& window)
     } else if ((job.file = OpenFirmwareFile(fileName)) == kNoFile) {
         job.Error("Could not open firmware file");
     } else {
-        outcome = RunWithFile(job);
+        // Held open to the end: on Windows that keeps others from writing it.
+        if (!LoadFirmwareImage(job.file, job.image))
+            job.Error("Could not open firmware file");
+        else if (CheckRecords(job))
+            outcome = RunWithFile(job);
         CloseFirmwareFile(job.file);
     }
     window.SetStatus("Wait...");
