@@ -17,7 +17,6 @@ struct Job {
     FirmwareFile file = kNoFile;
     FirmwareImage image;
     int32_t board = -1;
-    int32_t recordIndex = 0;
     uint8_t buffer[kRecordBufferSize];
     FirmwareRecord record;
     char message[256];
@@ -113,7 +112,8 @@ bool ProgramRecords(Job& job)
         }
         if (ReadRecord(job.image, job.buffer, job.record) == RecordOutcome::kEndOfFile)
             return true;
-        const RecordPlan plan = PlanRecord(RecordOutcome::kRecord, job.record, job.recordIndex);
+        // Checked already: the plan says only what to do with the record.
+        const RecordPlan plan = PlanRecord(RecordOutcome::kRecord, job.record, 0);
         if (plan.data) {
             if (LoaderSequencer(job.window, job.board, kRequestApplication) < 0)
                 return false;
@@ -122,7 +122,6 @@ bool ProgramRecords(Job& job)
         } else if (!WriteCodeBlock(job)) {
             return false;
         }
-        ++job.recordIndex;
     }
 }
 
@@ -136,7 +135,6 @@ JobOutcome RunWithFile(Job& job)
     if (job.board < 0)
         return {ReportOpenFailure(job.window, job.board, "Could not connect to device", OpenFailurePlace::kErrorBox)};
     LoaderSequencer(job.window, job.board, kRequestReset);
-    job.recordIndex = 0;
 
     // The board must end in its application before success is claimed; when
     // that fails the sequencer has said why, and "Update complete!" would
