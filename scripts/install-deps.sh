@@ -17,7 +17,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 fonts-wine xvfb xauth imagemagick xdotool
   dpkg-dev file lintian man-db bash-completion unzip
-  qemu-system-x86 busybox-static cpio kmod python3
+  qemu-system-x86 busybox-static cpio kmod python3 universal-ctags
   "$@"
 )
 fi

@@ -13,9 +13,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Includes point down the stack only, and no function runs over 60 lines;
-# cheap, so first (the length check's python3 comes with the dependencies).
+# cheap, so first (the length check's ctags and python3 come with the
+# dependencies, and it proves itself on planted functions before it runs).
 bash scripts/check-layers.sh
 bash scripts/install-deps.sh
+bash scripts/check-function-length.sh --self-test
 bash scripts/check-function-length.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
