@@ -1,5 +1,5 @@
 // The main window: file choice, start and abort of an update, the hint line
-// and the worker's results.
+// and the worker's results; a session's end waits for an update.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -145,6 +145,7 @@ void OnJobEnded(HWND window)
 {
     if (!UpdateRunning)
         return;
+    ShutdownBlockReasonDestroy(window);
     SendDlgItemMessageA(window, IDC_PROGRESS, PBM_SETPOS, 0, 0);
     EnableControl(window, IDC_FIRMWARE_FILE, TRUE);
     EnableControl(window, IDC_BROWSE, TRUE);
@@ -152,6 +153,17 @@ void OnJobEnded(HWND window)
     UpdateRunning = false;
     // "Program" stays disabled until the refresh decides.
     PostMessageA(window, UM_REFRESH, 0, 0);
+}
+
+// A shutdown or logoff would end the update in mid-record: while one runs,
+// the session's end is refused and Windows shows why. OnJobEnded lifts it.
+BOOL OnQueryEndSession(HWND window)
+{
+    if (!UpdateRunning)
+        return FALSE;  // the platform's default: the session may end
+    ShutdownBlockReasonCreate(window, L"Updating the board's firmware");
+    SetWindowLongPtrW(window, DWLP_MSGRESULT, FALSE);
+    return TRUE;
 }
 
 BOOL OnCommand(HWND window, WPARAM wparam)
@@ -210,6 +222,8 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM
     case UM_SERVICE:
         OnServiceResult(window, wparam, lparam);
         return TRUE;
+    case WM_QUERYENDSESSION:
+        return OnQueryEndSession(window);
     case WM_DESTROY:
         PostQuitMessage(0);
         return TRUE;

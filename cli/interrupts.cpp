@@ -1,6 +1,8 @@
 #include "cli/interrupts.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 #include "cli/terminal.h"
 
@@ -8,10 +10,25 @@ namespace {
 
 std::atomic<bool> g_abortable{false};
 std::atomic<bool> g_abortPending{false};
-std::atomic<int> g_abortRequests{0};
+std::atomic<bool> g_stopAsked{false};
+std::atomic<int> g_ctrlCs{0};
 
-std::atomic<void (*)()> g_notice{nullptr};
+// For WaitWhileAbortable.
+std::mutex g_abortableMutex;
+std::condition_variable g_abortableOff;
+
+std::atomic<void (*)(bool)> g_notice{nullptr};
 std::atomic<void (*)()> g_beforeExit{nullptr};
+
+void AskToStop(bool ctrlC)
+{
+    g_abortPending = true;
+    // One notice for the requests to end, however many come; a Ctrl+C
+    // always says what a second one does.
+    const bool first = !g_stopAsked.exchange(true);
+    if (void (*hook)(bool) = g_notice.load(); hook != nullptr && (ctrlC || first))
+        hook(ctrlC);
+}
 
 }  // namespace
 
@@ -22,7 +39,38 @@ void StartInterruptWatch()
 
 void SetAbortable(bool on)
 {
-    g_abortable = on;
+    {
+        std::lock_guard<std::mutex> lock(g_abortableMutex);
+        if (on) {
+            g_abortPending = false;
+            g_stopAsked = false;
+            g_ctrlCs = 0;
+        }
+        g_abortable = on;
+    }
+    g_abortableOff.notify_all();
+}
+
+InterruptAction OnInterrupt(Interrupt what)
+{
+    // Logging off is not this program's end: a session that closes its
+    // console sends the close as well.
+    if (what == Interrupt::kLogoff)
+        return InterruptAction::kGoOn;
+    if (!g_abortable.load())
+        return InterruptAction::kEndNow;
+    // Only the user's own second Ctrl+C ends an update in mid-record: the
+    // system's requests to end come in pairs and repeats.
+    if (what == Interrupt::kCtrlC && g_ctrlCs++ != 0)
+        return InterruptAction::kEndNow;
+    AskToStop(what == Interrupt::kCtrlC);
+    return what == Interrupt::kClose ? InterruptAction::kHold : InterruptAction::kGoOn;
+}
+
+void WaitWhileAbortable()
+{
+    std::unique_lock<std::mutex> lock(g_abortableMutex);
+    g_abortableOff.wait(lock, [] { return !g_abortable.load(); });
 }
 
 bool TakeAbortRequest()
@@ -30,21 +78,10 @@ bool TakeAbortRequest()
     return g_abortPending.exchange(false);
 }
 
-void SetInterruptHooks(void (*notice)(), void (*beforeExit)())
+void SetInterruptHooks(void (*notice)(bool), void (*beforeExit)())
 {
     g_notice = notice;
     g_beforeExit = beforeExit;
-}
-
-bool OnInterruptKey()
-{
-    // Only the first press while abortable asks; any later one ends the run.
-    if (!g_abortable.load() || g_abortRequests++ != 0)
-        return false;
-    g_abortPending = true;
-    if (void (*hook)() = g_notice.load())
-        hook();
-    return true;
 }
 
 void BeforeInterruptExit()

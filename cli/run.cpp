@@ -60,10 +60,12 @@ void ShowReport(bool written, const uint8_t* bytes, int length, bool ok)
         console->Print(line, true);
 }
 
-void AbortNotice()
+void AbortNotice(bool ctrlC)
 {
     if (Console* console = g_console.load())
-        console->Print("Stopping after the current record (Ctrl+C again to quit at once)", true);
+        console->Print(ctrlC ? "Stopping after the current record (Ctrl+C again to quit at once)"
+                             : "Stopping after the current record",
+                       true);
 }
 
 void BeforeSignalExit()
@@ -195,13 +197,12 @@ int Program(Console& console, ConsoleWindow& window)
     const JobOutcome outcome = UpdateJob(window);
     // Done before the end of abortable: a signal in between only asks.
     g_updating = false;
-    SetAbortable(false);
     console.EndProgress();
-    if (outcome.end == JobEnd::kAborted) {
+    if (outcome.end == JobEnd::kAborted)
         console.Print(kIncompleteText, true);
-        return kExitFailed;
-    }
-    return ExitStatusOf(outcome);
+    // A closing Windows console has waited for the lines above.
+    SetAbortable(false);
+    return outcome.end == JobEnd::kAborted ? kExitFailed : ExitStatusOf(outcome);
 }
 
 // A command that went through prints its result: the counter alone, or that

@@ -26,11 +26,11 @@ bool PrepareProgressLine();
 void WriteStderrNow(const char* text);
 
 // Starts reacting to Ctrl+C and to the requests to end that come with
-// closing the terminal. Each Ctrl+C goes to OnInterruptKey (cli/interrupts.h),
-// and so, on POSIX, do hangup and termination; when that says no, or on any
-// other request to end, a password prompt's terminal settings are put back,
+// closing the terminal: each goes to OnInterrupt (cli/interrupts.h). When that
+// says to end, a password prompt's terminal settings are put back,
 // BeforeInterruptExit runs and the program ends at once (130 for Ctrl+C,
-// 128 + the signal on POSIX). On POSIX a broken pipe never ends the program.
+// 128 + the signal on POSIX, 129 for a Windows console's close). On POSIX a
+// broken pipe never ends the program.
 void StartPlatformInterruptWatch();
 
 // One byte of standard input; false at its end or on an error.

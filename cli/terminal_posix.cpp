@@ -51,9 +51,9 @@ void Watch(sigset_t set)
             continue;
         // A closed terminal or a shutdown gets the same grace as Ctrl+C: an
         // update cut in mid-record would leave a block half written.
-        if (OnInterruptKey())
-            continue;
-        EndOnSignal(signal);
+        const Interrupt what = signal == SIGINT ? Interrupt::kCtrlC : Interrupt::kEndRequest;
+        if (OnInterrupt(what) == InterruptAction::kEndNow)
+            EndOnSignal(signal);
     }
 }
 

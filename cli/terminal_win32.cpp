@@ -48,13 +48,23 @@ bool IsConsole(DWORD stdHandle)
 // Runs on a thread the system starts for each event.
 BOOL WINAPI OnConsoleEvent(DWORD event)
 {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-        if (OnInterruptKey())
-            return TRUE;
-        EndOnInterrupt(130);
+    const bool key = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    // Shutdown comes to a console program as the close does.
+    const Interrupt what = key                          ? Interrupt::kCtrlC
+                           : event == CTRL_LOGOFF_EVENT ? Interrupt::kLogoff
+                                                        : Interrupt::kClose;
+    switch (OnInterrupt(what)) {
+    case InterruptAction::kEndNow:
+        EndOnInterrupt(key ? 130 : 129);
+    case InterruptAction::kHold:
+        // Windows ends the program once this returns (or after about 5 s):
+        // not before the update has stopped after its record.
+        WaitWhileAbortable();
+        break;
+    case InterruptAction::kGoOn:
+        break;
     }
-    // The console is going away (closed, logoff, shutdown): as a hangup.
-    EndOnInterrupt(129);
+    return TRUE;
 }
 
 }  // namespace

@@ -138,7 +138,8 @@ protected:
 // so the progress bar's range and position must be the 32-bit ones. The
 // failure is the last record's erase, with the bar at the end of the record
 // before. The abort follows a board report that raced the press and enabled
-// "Program" during the job; the job stops after the record in hand.
+// "Program" during the job; the job stops after the record in hand. A
+// session's end asked for during the update is refused and changes nothing.
 TEST_F(Update, EndsWithTheWorkersWordAndTheWindowRestored)
 {
     FirmwareBuilder fw;
@@ -168,7 +169,7 @@ TEST_F(Update, EndsWithTheWorkersWordAndTheWindowRestored)
         if (row.end == kFails)
             board->AddFault({SimFaultKind::kStatus, 0xC2, 2, 5});  // the second erase
         std::string text, afterPress;
-        LRESULT position = -1;
+        LRESULT position = -1, endSession = -1;
         if (row.title)
             OnDialog(row.title, [&](HWND box) {
                 text = BoxText(box);
@@ -177,6 +178,8 @@ TEST_F(Update, EndsWithTheWorkersWordAndTheWindowRestored)
                 Press(box, IDOK);
             });
         onStatus = [&](const std::string& status) {
+            if (status == "Uploading data" && endSession == -1)
+                endSession = SendMessageA(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
             if (row.end != kAborted || status != "Uploading data" || !afterPress.empty())
                 return;
             SendMessageA(main, UM_CHECK_BOARD, kBoardIdentified, 0);
@@ -199,6 +202,9 @@ TEST_F(Update, EndsWithTheWorkersWordAndTheWindowRestored)
         WaitHint("Ready");
         EXPECT_EQ(Shown(), "Ready | Program | edit ... program");
         EXPECT_EQ(board->OpenHandles(), 0);
+        // A shutdown or logoff waits for the update, and only for it.
+        EXPECT_EQ(endSession, FALSE);
+        EXPECT_NE(SendMessageA(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
     }
 }
 
