@@ -87,7 +87,7 @@ std::vector<Result> Shell(const TempDir& dir, const std::vector<std::string>& li
                   ".err; echo $? >" + n + ".status; } &\n";
     }
     const std::string waitFor =  // WaitFor FILE TEXT: up to 10 s
-        "WaitFor() { for i in $(seq 500); do grep -qF \"$2\" \"$1\" && return; sleep 0.02; done; }\n";
+        "WaitFor() { for i in $(seq 500); do grep -qF \"$2\" \"$1\" 2>/dev/null && return; sleep 0.02; done; }\n";
     if (std::system(("setsid -w sh " + Quote(dir.Write("run.sh", waitFor + script + "wait\n"))).c_str()) != 0)
         ADD_FAILURE() << "cannot run " << dir.Path("run.sh");
     std::vector<Result> results(lines.size());
