@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <vector>
 
 #include "cli/console.h"
@@ -161,7 +162,11 @@ bool ParseOptions(int argc, char** argv, Options& options, int& status)
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) {
-            status = app.exit(e);  // --help, --version
+            // --help, --version: through stdio, whose errors the end of the
+            // run checks.
+            std::ostringstream text;
+            status = app.exit(e, text);
+            std::fputs(text.str().c_str(), stdout);
             return false;
         }
         // CLI11 takes an unknown command for a stray argument and only

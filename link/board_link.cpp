@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "link/board_lock.h"
+#include "link/board_path.h"
 #include "link/hid.h"
 
 namespace {
@@ -107,6 +108,17 @@ bool LockWithGrace(const std::string& path, BoardLockToken& token)
     return true;
 }
 
+// Between the listing and the open, the board may have gone and its node
+// been given to another device; that one never gets the board's reports.
+bool IsTheBoard(int32_t handle)
+{
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    if (!HidIds(handle, vendorId, productId))
+        return true;  // the backend cannot tell; the listing is all there is
+    return vendorId == kBoardVendorId && productId == kBoardProductId;
+}
+
 }  // namespace
 
 std::vector<std::string> ListBoards()
@@ -137,14 +149,19 @@ int32_t OpenBoard()
         path = boards.front();
     } else if (std::find(boards.begin(), boards.end(), path) == boards.end()) {
         // A path typed by the user may name any other device; only a board
-        // listed as one gets our reports.
-        return kOpenNoBoard;
+        // listed as one gets our reports. Resolved at each open, so a
+        // symlink made when the board is plugged in serves --wait too.
+        path = ResolveBoardPath(path);
+        if (std::find(boards.begin(), boards.end(), path) == boards.end())
+            return kOpenNoBoard;
     }
     BoardLockToken token;
     if (!LockWithGrace(path, token))
         return kOpenBoardBusy;
     const int32_t handle = HidOpen(path.c_str());
-    if (handle < 0) {
+    if (handle < 0 || !IsTheBoard(handle)) {
+        if (handle >= 0)
+            HidClose(handle);
         UnlockBoard(token);
         return kOpenNoBoard;
     }
