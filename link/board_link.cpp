@@ -97,15 +97,20 @@ namespace {
 constexpr auto kBusyGrace = std::chrono::milliseconds(kBoardLockGraceMs);
 constexpr auto kBusyRetry = std::chrono::milliseconds(25);
 
-bool LockWithGrace(const std::string& path, BoardLockToken& token)
+// 0 once locked (or not lockable), or what OpenBoard returns instead.
+int32_t LockWithGrace(const std::string& path, BoardLockToken& token)
 {
     const Clock::time_point giveUp = Clock::now() + kBusyGrace;
-    while (TryLockBoard(path, token) == BoardLockResult::kBusy) {
+    for (;;) {
+        const BoardLockResult result = TryLockBoard(path, token);
+        if (result == BoardLockResult::kUnsafe)
+            return kOpenLockUnsafe;
+        if (result != BoardLockResult::kBusy)
+            return 0;
         if (Clock::now() >= giveUp)
-            return false;
+            return kOpenBoardBusy;
         std::this_thread::sleep_for(kBusyRetry);
     }
-    return true;
 }
 
 // Between the listing and the open, the board may have gone and its node
@@ -156,8 +161,8 @@ int32_t OpenBoard()
             return kOpenNoBoard;
     }
     BoardLockToken token;
-    if (!LockWithGrace(path, token))
-        return kOpenBoardBusy;
+    if (const int32_t refused = LockWithGrace(path, token))
+        return refused;
     const int32_t handle = HidOpen(path.c_str());
     if (handle < 0 || !IsTheBoard(handle)) {
         if (handle >= 0)

@@ -25,6 +25,7 @@ constexpr int32_t kOpenNoBoard = -1;        // none attached, it could not be op
                                             // what its node opened is another device
 constexpr int32_t kOpenBoardBusy = -2;      // another program has it open
 constexpr int32_t kOpenSeveralBoards = -3;  // more than one attached and none chosen
+constexpr int32_t kOpenLockUnsafe = -4;     // its lock could be another user's trap
 
 // The paths of the attached boards, in the system's order.
 std::vector<std::string> ListBoards();
