@@ -30,8 +30,9 @@ const char kFooter[] = R"(Examples:
                                      detect lists them)
 
 Exit status: 0 success, 1 the job reported an error (or inspect found a
-problem, or the output could not be written), 2 usage error, or several boards attached and no --device, 3 no
-board could be opened, or it is in use by another program.)";
+problem, or the output could not be written), 2 usage error, or several
+boards attached and no --device, 3 no board could be opened, or it is in use
+by another program.)";
 
 // Digits only, 0 to 4294967295: the counter is an unsigned 32-bit number.
 bool ParseCount(const std::string& text, uint32_t& count)
