@@ -246,8 +246,9 @@ void ReadOpenedIds(const json& value, SimConfig& config)
 {
     const std::string expected = "expected \"vvvv:pppp\", vendor and product id in hex";
     const std::string text = value.is_string() ? value.get<std::string>() : std::string();
-    if (text.size() != 9 || text[4] != ':' || text.find_first_not_of("0123456789abcdefABCDEF:") != std::string::npos ||
-        text.find(':') != 4)
+    const char* hex = "0123456789abcdefABCDEF";
+    if (text.size() != 9 || text[4] != ':' || text.find_first_not_of(hex) != 4 ||
+        text.find_first_not_of(hex, 5) != std::string::npos)
         Fail(Key("opened_ids"), expected);
     config.openedVendorId = static_cast<uint16_t>(std::stoul(text.substr(0, 4), nullptr, 16));
     config.openedProductId = static_cast<uint16_t>(std::stoul(text.substr(5), nullptr, 16));

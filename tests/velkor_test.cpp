@@ -172,7 +172,7 @@ TEST(Velkor, Table)
         {{"--sim", "demo", "--device", "/dev/hidraw0", "detect"}, "", "No board detected\n", "", 3},
         {{"--sim", scenario({{"device_path", node}}), "--device", dir.Path("velkor-board"), "detect"}, "", "Connected: Ferrit XR", "", 0},
         // listed as the board, but its node now leads to another device
-        {{"--sim", scenario({{"opened_ids", "046d:c077"}}), "detect"}, "", "No board detected\n", "", 3},
+        {{"--sim", scenario({{"opened_ids", "04d8:000a"}}), "detect"}, "", "No board detected\n", "", 3},
         {{"--sim", "demo", "--verbose", "detect"}, "", "Connected: Ferrit XR", "write 00 00 00 00 00 00 00 00 00\nread  00 00 43 00 00 03 02 62 00\n", 0},
         {{"--sim", absent, "--wait", "1", "program", file}, "", "", "No board detected within 1 s\n", 3},
         // program: success, and every failure on one stderr line
