@@ -1,6 +1,7 @@
 #include "cli/console.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -29,13 +30,29 @@ constexpr std::chrono::milliseconds kRateMinimumSpan(250);
 // link's speed: the measurement starts afresh after it.
 constexpr std::chrono::milliseconds kRatePause(300);
 
+// Why stdout last refused a write: the stream keeps only that one did.
+std::atomic<int> g_stdoutErrno{0};
+
 void WriteAll(std::FILE* stream, const std::string& text)
 {
     std::fwrite(text.data(), 1, text.size(), stream);
-    std::fflush(stream);
+    if (std::fflush(stream) != 0 && stream == stdout)
+        g_stdoutErrno = errno;
 }
 
 }  // namespace
+
+int CheckedOutput(int status)
+{
+    errno = 0;
+    if (std::fflush(stdout) != 0)
+        g_stdoutErrno = errno;
+    if (!std::ferror(stdout))
+        return status;
+    const int error = g_stdoutErrno.load();
+    std::fprintf(stderr, "velkor: could not write the output: %s\n", std::strerror(error != 0 ? error : EIO));
+    return kExitFailed;
+}
 
 const char* BoardAccessHint()
 {

@@ -88,6 +88,11 @@ private:
     std::string fileName_;
 };
 
+// Ends a command whose result is its output: stdout is flushed, and a write
+// to it that failed, then or before, makes the status kExitFailed with a line
+// on stderr.
+int CheckedOutput(int status);
+
 // One line naming the udev rules that give the user access to the board, or,
 // when one of them is installed, what then usually keeps the user out.
 const char* BoardAccessHint();

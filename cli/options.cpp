@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <vector>
 
 #include "cli/console.h"
@@ -29,8 +30,9 @@ const char kFooter[] = R"(Examples:
                                      detect lists them)
 
 Exit status: 0 success, 1 the job reported an error (or inspect found a
-problem), 2 usage error, or several boards attached and no --device, 3 no
-board could be opened, or it is in use by another program.)";
+problem, or the output could not be written), 2 usage error, or several
+boards attached and no --device, 3 no board could be opened, or it is in use
+by another program.)";
 
 // Digits only, 0 to 4294967295: the counter is an unsigned 32-bit number.
 bool ParseCount(const std::string& text, uint32_t& count)
@@ -161,7 +163,11 @@ bool ParseOptions(int argc, char** argv, Options& options, int& status)
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) {
-            status = app.exit(e);  // --help, --version
+            // --help, --version: through stdio, whose errors the end of the
+            // run checks.
+            std::ostringstream text;
+            status = app.exit(e, text);
+            std::fputs(text.str().c_str(), stdout);
             return false;
         }
         // CLI11 takes an unknown command for a stray argument and only

@@ -289,8 +289,8 @@ int RunJob(const Options& options, Console& console, ConsoleWindow& window)
     // detect reports a missing or busy board itself, in its usual words.
     const int32_t waited = options.wait > 0 ? WaitForBoard(options.wait) : 0;
     if (waited < 0 && waited != kOpenSeveralBoards && !detect) {
-        if (waited == kOpenBoardBusy)
-            console.Print(kBoardBusyText, true);
+        if (waited == kOpenBoardBusy || waited == kOpenLockUnsafe)
+            console.Print(OpenFailureText(waited, ""), true);
         else if (window.boardInaccessible && window.boardInaccessible())
             console.Print(BoardAccessHint(), true);
         else

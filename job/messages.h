@@ -34,10 +34,15 @@ constexpr uint32_t kBoardAbsent = 0;
 constexpr const char kBoardBusyText[] = "Board in use by another program";
 constexpr const char kSeveralBoardsText[] = "More than one board attached";
 
+constexpr const char kLockUnsafeText[] =
+    "Cannot lock the board safely: a /tmp/velkor-board-*.lock file is not as this program makes it";
+
 inline const char* OpenFailureText(int32_t openResult, const char* noBoardText)
 {
     if (openResult == kOpenBoardBusy)
         return kBoardBusyText;
+    if (openResult == kOpenLockUnsafe)
+        return kLockUnsafeText;
     if (openResult == kOpenSeveralBoards)
         return kSeveralBoardsText;
     return noBoardText;

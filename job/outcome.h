@@ -41,7 +41,8 @@ inline JobOutcome Failed(JobFailure failure)
 // The end for OpenBoard's result when it opened nothing.
 inline JobEnd OpenFailureEnd(int32_t openResult)
 {
-    if (openResult == kOpenBoardBusy)
+    // A lock another user may have laid keeps the board from us as if held.
+    if (openResult == kOpenBoardBusy || openResult == kOpenLockUnsafe)
         return JobEnd::kBoardBusy;
     if (openResult == kOpenSeveralBoards)
         return JobEnd::kSeveralBoards;

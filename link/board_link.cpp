@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "link/board_lock.h"
+#include "link/board_path.h"
 #include "link/hid.h"
 
 namespace {
@@ -96,15 +97,31 @@ namespace {
 constexpr auto kBusyGrace = std::chrono::milliseconds(kBoardLockGraceMs);
 constexpr auto kBusyRetry = std::chrono::milliseconds(25);
 
-bool LockWithGrace(const std::string& path, BoardLockToken& token)
+// 0 once locked (or not lockable), or what OpenBoard returns instead.
+int32_t LockWithGrace(const std::string& path, BoardLockToken& token)
 {
     const Clock::time_point giveUp = Clock::now() + kBusyGrace;
-    while (TryLockBoard(path, token) == BoardLockResult::kBusy) {
+    for (;;) {
+        const BoardLockResult result = TryLockBoard(path, token);
+        if (result == BoardLockResult::kUnsafe)
+            return kOpenLockUnsafe;
+        if (result != BoardLockResult::kBusy)
+            return 0;
         if (Clock::now() >= giveUp)
-            return false;
+            return kOpenBoardBusy;
         std::this_thread::sleep_for(kBusyRetry);
     }
-    return true;
+}
+
+// Between the listing and the open, the board may have gone and its node
+// been given to another device; that one never gets the board's reports.
+bool IsTheBoard(int32_t handle)
+{
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    if (!HidIds(handle, vendorId, productId))
+        return true;  // the backend cannot tell; the listing is all there is
+    return vendorId == kBoardVendorId && productId == kBoardProductId;
 }
 
 }  // namespace
@@ -137,14 +154,19 @@ int32_t OpenBoard()
         path = boards.front();
     } else if (std::find(boards.begin(), boards.end(), path) == boards.end()) {
         // A path typed by the user may name any other device; only a board
-        // listed as one gets our reports.
-        return kOpenNoBoard;
+        // listed as one gets our reports. Resolved at each open, so a
+        // symlink made when the board is plugged in serves --wait too.
+        path = ResolveBoardPath(path);
+        if (std::find(boards.begin(), boards.end(), path) == boards.end())
+            return kOpenNoBoard;
     }
     BoardLockToken token;
-    if (!LockWithGrace(path, token))
-        return kOpenBoardBusy;
+    if (const int32_t refused = LockWithGrace(path, token))
+        return refused;
     const int32_t handle = HidOpen(path.c_str());
-    if (handle < 0) {
+    if (handle < 0 || !IsTheBoard(handle)) {
+        if (handle >= 0)
+            HidClose(handle);
         UnlockBoard(token);
         return kOpenNoBoard;
     }

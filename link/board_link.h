@@ -21,15 +21,18 @@ constexpr int32_t kLongReadFailed = 2;
 
 // What OpenBoard returns when it opened nothing; such a handle is never
 // closed.
-constexpr int32_t kOpenNoBoard = -1;        // none attached, or it could not be opened
+constexpr int32_t kOpenNoBoard = -1;        // none attached, it could not be opened, or
+                                            // what its node opened is another device
 constexpr int32_t kOpenBoardBusy = -2;      // another program has it open
 constexpr int32_t kOpenSeveralBoards = -3;  // more than one attached and none chosen
+constexpr int32_t kOpenLockUnsafe = -4;     // its lock could be another user's trap
 
 // The paths of the attached boards, in the system's order.
 std::vector<std::string> ListBoards();
 
 // The board every later open uses; empty (the start): the only one attached.
-// A path that is not listed opens nothing.
+// A path that is not listed, as given or resolved (board_path.h), opens
+// nothing.
 void ChooseBoard(const std::string& path);
 
 // Opens the chosen or the only board and takes its lock (board_lock.h) for

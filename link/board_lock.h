@@ -12,7 +12,8 @@
 enum class BoardLockResult {
     kTaken,       // ours until UnlockBoard
     kBusy,        // another program holds it
-    kNotLockable  // the path names nothing this platform can lock: go on
+    kNotLockable,  // the path names nothing this platform can lock: go on
+    kUnsafe        // the lock cannot be taken safely (macOS: board_lock_macos.cpp)
 };
 
 struct BoardLockToken {

@@ -54,3 +54,9 @@ int32_t HidClose(int32_t handle)
     const HidBackend* b = g_backend;
     return b ? b->close(handle) : -1;
 }
+
+bool HidIds(int32_t handle, uint16_t& vendorId, uint16_t& productId)
+{
+    const HidBackend* b = g_backend;
+    return b && b->ids && b->ids(handle, vendorId, productId);
+}

@@ -33,6 +33,11 @@ struct HidBackend {
     int32_t (*writeLong)(int32_t handle, const uint8_t* report, int32_t length);
     // Releases the handle. The result carries no meaning.
     int32_t (*close)(int32_t handle);
+    // The vendor and product ids of the device the handle has open, asked of
+    // the device itself rather than of the listing: a node freed by the board
+    // may have been given to another device since. False when the backend
+    // cannot tell; nullptr for a backend that never can.
+    bool (*ids)(int32_t handle, uint16_t& vendorId, uint16_t& productId);
 };
 
 // Defined only in the programs that link the backend's file.
@@ -51,3 +56,4 @@ int32_t HidWriteShort(int32_t handle, const uint8_t* report, int32_t length);
 int32_t HidRead(int32_t handle, uint8_t* buf, int32_t length, int32_t timeoutMs);
 int32_t HidWriteLong(int32_t handle, const uint8_t* report, int32_t length);
 int32_t HidClose(int32_t handle);
+bool HidIds(int32_t handle, uint16_t& vendorId, uint16_t& productId);

@@ -125,9 +125,23 @@ int32_t Close(int32_t handle)
     return 0;
 }
 
+// The ids the open device reports of itself (hidraw asks the kernel about the
+// node's device as it is now).
+bool Ids(int32_t handle, uint16_t& vendorId, uint16_t& productId)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    hid_device* device = Device(handle);
+    const hid_device_info* info = device != nullptr ? hid_get_device_info(device) : nullptr;
+    if (info == nullptr)
+        return false;
+    vendorId = info->vendor_id;
+    productId = info->product_id;
+    return true;
+}
+
 }  // namespace
 
-extern const HidBackend kHidapiBackend = {List, Open, Write, Read, Write, Close};
+extern const HidBackend kHidapiBackend = {List, Open, Write, Read, Write, Close, Ids};
 
 bool HidapiBoardPresentButInaccessible()
 {

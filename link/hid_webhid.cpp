@@ -169,4 +169,6 @@ int32_t Close(int32_t handle)
 
 }  // namespace
 
-extern const HidBackend kWebHidBackend = {List, Open, Write, Read, Write, Close};
+// No ids check: a WebHID device object stays the one device the user granted,
+// whose ids the listing already matched; it is never reused for another.
+extern const HidBackend kWebHidBackend = {List, Open, Write, Read, Write, Close, nullptr};

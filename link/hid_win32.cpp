@@ -225,7 +225,20 @@ int32_t Win32Close(int32_t handle)
     return 0;
 }
 
+// Asked of the open handle: the listing's path only said what was there then.
+bool Win32Ids(int32_t handle, uint16_t& vendorId, uint16_t& productId)
+{
+    Device* device = Find(handle);
+    HIDD_ATTRIBUTES attributes = {};
+    attributes.Size = sizeof attributes;
+    if (!device || !HidD_GetAttributes(device->file, &attributes))
+        return false;
+    vendorId = attributes.VendorID;
+    productId = attributes.ProductID;
+    return true;
+}
+
 }  // namespace
 
-extern const HidBackend kWin32HidBackend = {List,           Win32Open, Win32WriteShort,
-                                           Win32Read,      Win32WriteLong, Win32Close};
+extern const HidBackend kWin32HidBackend = {List,      Win32Open,      Win32WriteShort, Win32Read,
+                                           Win32WriteLong, Win32Close, Win32Ids};

@@ -44,6 +44,13 @@ int32_t SimClose(int32_t handle)
     return board != nullptr ? board->Close(handle) : -1;
 }
 
+bool SimIds(int32_t handle, uint16_t& vendorId, uint16_t& productId)
+{
+    SimBoard* board = InstalledSimBoard();
+    return board != nullptr && board->Ids(handle, vendorId, productId);
+}
+
 }  // namespace
 
-extern const HidBackend kSimHidBackend = {SimList, SimOpen, SimWriteShort, SimRead, SimWriteLong, SimClose};
+extern const HidBackend kSimHidBackend = {SimList,      SimOpen,  SimWriteShort, SimRead,
+                                          SimWriteLong, SimClose, SimIds};

@@ -241,6 +241,19 @@ void ReadPressure(const json& value, SimConfig& config)
     }
 }
 
+// "vvvv:pppp", four hex digits each, as lsusb writes them.
+void ReadOpenedIds(const json& value, SimConfig& config)
+{
+    const std::string expected = "expected \"vvvv:pppp\", vendor and product id in hex";
+    const std::string text = value.is_string() ? value.get<std::string>() : std::string();
+    const char* hex = "0123456789abcdefABCDEF";
+    if (text.size() != 9 || text[4] != ':' || text.find_first_not_of(hex) != 4 ||
+        text.find_first_not_of(hex, 5) != std::string::npos)
+        Fail(Key("opened_ids"), expected);
+    config.openedVendorId = static_cast<uint16_t>(std::stoul(text.substr(0, 4), nullptr, 16));
+    config.openedProductId = static_cast<uint16_t>(std::stoul(text.substr(5), nullptr, 16));
+}
+
 void ReadKey(const std::string& key, const json& value, SimConfig& config)
 {
     if (key == "present") {
@@ -291,6 +304,8 @@ void ReadKey(const std::string& key, const json& value, SimConfig& config)
         config.chatterMs = ReadMs(value, key, 1);
     } else if (key == "device_path") {
         config.devicePath = ReadText(value, key, "expected a path");
+    } else if (key == "opened_ids") {
+        ReadOpenedIds(value, config);
     } else {
         Fail(Key(key), "unknown key");
     }

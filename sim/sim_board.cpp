@@ -163,6 +163,16 @@ int32_t SimBoard::Read(int32_t handle, uint8_t* buf, int32_t length, int32_t tim
     return kShortSize;
 }
 
+bool SimBoard::Ids(int32_t handle, uint16_t& vendorId, uint16_t& productId) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (handles_.count(handle) == 0)
+        return false;
+    vendorId = config_.openedVendorId;
+    productId = config_.openedProductId;
+    return true;
+}
+
 int32_t SimBoard::Close(int32_t handle)
 {
     std::lock_guard<std::mutex> dumpLock(dumpMutex_);

@@ -81,6 +81,10 @@ struct SimConfig {
     // The device path the board is listed under, and the name of its
     // system-wide lock. Empty: one of its own, which no other process shares.
     std::string devicePath;
+    // The ids the device gives of itself once opened: another device than
+    // the board's when its node was reused between the listing and the open.
+    uint16_t openedVendorId = 0x04D8;
+    uint16_t openedProductId = 0xFC31;
 };
 
 struct SimTraceEntry {
@@ -104,6 +108,7 @@ public:
     int32_t Read(int32_t handle, uint8_t* buf, int32_t length, int32_t timeoutMs = INT32_MAX);
     int32_t WriteLong(int32_t handle, const uint8_t* report, int32_t length);
     int32_t Close(int32_t handle);
+    bool Ids(int32_t handle, uint16_t& vendorId, uint16_t& productId) const;
 
     void AddFault(const SimFault& fault);
     void ClearFaults();

@@ -45,6 +45,7 @@ const HidBackend kMarkedSimBackend = {
     [](int32_t h, uint8_t* b, int32_t n, int32_t t) { BoardCall c; return kSimHidBackend.read(h, b, n, t); },
     [](int32_t h, const uint8_t* b, int32_t n) { BoardCall c; return kSimHidBackend.writeLong(h, b, n); },
     [](int32_t h) { BoardCall c; return kSimHidBackend.close(h); },
+    [](int32_t h, uint16_t& v, uint16_t& p) { BoardCall c; return kSimHidBackend.ids(h, v, p); },
 };
 
 // Data and code blocks alternating, so every record also switches the mode.

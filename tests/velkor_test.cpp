@@ -13,6 +13,7 @@
 #include "cli/console.h"
 #include "cli/progress.h"
 #include "job/messages.h"
+#include "link/board_path.h"
 #include "velkor_version.h"
 #include "support/firmware_builder.h"
 #include "support/sim_fixture.h"
@@ -152,6 +153,9 @@ TEST(Velkor, Table)
     const std::string stray = dir.Write("stray.enc", Text(FirmwareBuilder().Data(0, Pattern(16)).Raw({'D'}).bytes()));
     const std::string tooLong = dir.Write("long.enc", Text(FirmwareBuilder().Data(0x1000, Pattern(65)).bytes()));
     const std::string absent = scenario({{"present", false}});
+    // A board listed under a real path, named through a symlink to it.
+    const std::string node = std::filesystem::canonical(dir.Write("hidraw7", "")).string();
+    std::filesystem::create_symlink(node, dir.Path("velkor-board"));
     const std::string listing =
         "     0  0x000000  D 0x44      72  data at 0x000000, 64 bytes, check ok, erase first\n"
         "     1  0x00004a  D 0x44      72  data at 0x000040, 64 bytes, check ok\n"
@@ -166,6 +170,9 @@ TEST(Velkor, Table)
         {{"--sim", absent, "detect"}, "", "No board detected\n", "", 3},
         {{"--sim", scenario({{"chatter_ms", 1}, {"latency", "usb-fs"}}), "detect"}, "", "Connected: Ferrit XR", "", 0},
         {{"--sim", "demo", "--device", "/dev/hidraw0", "detect"}, "", "No board detected\n", "", 3},
+        {{"--sim", scenario({{"device_path", node}}), "--device", dir.Path("velkor-board"), "detect"}, "", "Connected: Ferrit XR", "", 0},
+        // listed as the board, but its node now leads to another device
+        {{"--sim", scenario({{"opened_ids", "04d8:000a"}}), "detect"}, "", "No board detected\n", "", 3},
         {{"--sim", "demo", "--verbose", "detect"}, "", "Connected: Ferrit XR", "write 00 00 00 00 00 00 00 00 00\nread  00 00 43 00 00 03 02 62 00\n", 0},
         {{"--sim", absent, "--wait", "1", "program", file}, "", "", "No board detected within 1 s\n", 3},
         // program: success, and every failure on one stderr line
@@ -207,7 +214,21 @@ TEST(Velkor, Table)
     std::vector<std::string> lines;
     for (const Case& c : cases)
         lines.push_back(Command(kVelkor, c.args) + " <" + Quote(dir.Write("in" + std::to_string(lines.size()), c.input)));
+    // With stdout on a full disk: a result that is output fails; an update
+    // is judged by the board alone.
+    const Args toFull[] = {{"--sim", "demo", "detect"}, {"inspect", file}, {"--sim", "demo", "shots", "--password-stdin"},
+                           {"--sim", "demo", "pressure", "--password-stdin"}, {"--version"}, {"--help"},
+                           {"--sim", "demo", "program", file}};
+    const std::string pw = Quote(dir.Write("pw", kPw));
+    for (const Args& args : toFull)
+        lines.push_back(Command(kVelkor, args) + " <" + pw + " >/dev/full");
     const std::vector<Result> results = Shell(dir, lines);
+    for (size_t i = 0; i < std::size(toFull); ++i) {
+        const Result& r = results[std::size(cases) + i];
+        const bool program = i + 1 == std::size(toFull);
+        EXPECT_EQ(r.status, program ? 0 : 1) << "to /dev/full " << i << "\n" << Describe(r);
+        EXPECT_EQ(r.err, program ? "" : "velkor: could not write the output: No space left on device\n") << i;
+    }
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
         const Result& r = results[i];
@@ -226,6 +247,8 @@ TEST(Velkor, Table)
     EXPECT_EQ(board["mode"], "application");
     EXPECT_EQ(board["open_handles"], 0);
     EXPECT_EQ(json::parse(std::ifstream(setDump), nullptr, false)["shot_counter"], 4294967295u);
+    // --device hidraw3 is /dev/hidraw3.
+    EXPECT_EQ(ResolveBoardPath("null"), "/dev/null");
 }
 
 // A file of data blocks only: the transfer starts without mode switches.

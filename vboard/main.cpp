@@ -44,6 +44,8 @@ std::string Unrealisable(const SimConfig& config)
         return "key \"read_timeout_ms\": on a real link the host decides how long it waits";
     if (!config.devicePath.empty())
         return "key \"device_path\": the kernel names a real device's node";
+    if (config.openedVendorId != SimConfig().openedVendorId || config.openedProductId != SimConfig().openedProductId)
+        return "key \"opened_ids\": a real device lists and opens with the same ids";
     if (config.noise >= kKernelQueue)
         return "key \"noise\": at most " + std::to_string(kKernelQueue - 1) +
                " on a real link (the kernel keeps " + std::to_string(kKernelQueue) +

@@ -252,6 +252,10 @@ if start_board "{\"dump\": \"$work/a.dump\"}" a && start_board "{\"dump\": \"$wo
   run "two boards: --device" 0 "Update complete!" "$velkor" --device "${node[a]}" program "$enc"
   [ ! -e "$work/b.dump" ] && pass "two boards: --device leaves the other closed" ||
     fail "two boards: --device" "the other board was opened"
+  # Any name of the node: a symlink, as a udev rule makes, and the bare name.
+  ln -sf "${node[b]}" "$work/velkor-b"
+  run "two boards: --device through a symlink" 0 "$ident" "$velkor" --device "$work/velkor-b" detect
+  run "two boards: --device by node name" 0 "$ident" "$velkor" --device "${node[b]#/dev/}" detect
 else
   fail "two boards" "no second hidraw node: $(cat "$work/a.log" "$work/b.log" | tr '\n' '|')"
 fi
