@@ -101,7 +101,7 @@ BENCHMARK(UpdatePerRecord)->ArgNames({"records", "mixed"})->Args({1000, 0})->Arg
 void SimUploadExchange(benchmark::State& state)
 {
     Board board(false);
-    const int32_t handle = OpenBoard();
+    const int32_t handle = OpenBoard("");
     const Bytes data = Pattern(64);
     for (auto _ : state) {
         if (UploadData(handle, data.data(), 64, 0x1000) != 0)

@@ -168,8 +168,8 @@ void Console::Clear()
     lineShown_ = false;
 }
 
-ConsoleWindow::ConsoleWindow(Console& console, std::string fileName)
-    : console_(console), fileName_(std::move(fileName))
+ConsoleWindow::ConsoleWindow(Console& console, std::string fileName, std::string board)
+    : console_(console), fileName_(std::move(fileName)), board_(std::move(board))
 {
 }
 

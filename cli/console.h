@@ -68,7 +68,7 @@ private:
 
 class ConsoleWindow : public JobWindow {
 public:
-    ConsoleWindow(Console& console, std::string fileName = std::string());
+    ConsoleWindow(Console& console, std::string fileName = std::string(), std::string board = std::string());
 
     // Asked when a job finds no board: true puts the permission hint below in
     // place of the job's words.
@@ -82,10 +82,12 @@ public:
     void SendResult(uint32_t message, uint32_t wparam, int32_t lparam) override;
     void ReadFileName(char* buf, size_t size) override;
     bool TakeAbort() override;
+    std::string Board() const override { return board_; }
 
 private:
     Console& console_;
     std::string fileName_;
+    std::string board_;
 };
 
 // Ends a command whose result is its output: stdout is flushed, and a write

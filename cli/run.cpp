@@ -95,13 +95,13 @@ bool UsingUsb(const Options& options)
 // Waits for a board to appear and be free. Returns OpenBoard's last result:
 // a handle (already closed again) or why it opened nothing. Several boards
 // end the wait at once: waiting does not make that any clearer.
-int32_t WaitForBoard(double seconds)
+int32_t WaitForBoard(const std::string& device, double seconds)
 {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     for (;;) {
-        const int32_t board = OpenBoard();
+        const int32_t board = OpenBoard(device);
         if (board >= 0)
             CloseBoard(board);
         const Clock::time_point now = Clock::now();
@@ -114,8 +114,11 @@ int32_t WaitForBoard(double seconds)
 // Takes only the status line detection writes for one board.
 class ProbeWindow : public JobWindow {
 public:
+    explicit ProbeWindow(std::string board) : board_(std::move(board)) {}
+
     std::string status;
 
+    std::string Board() const override { return board_; }
     void SetStatus(const char* text) override { status = text; }
     void SetProgressRange(uint32_t) override {}
     void SetProgressPos(uint32_t) override {}
@@ -127,6 +130,9 @@ public:
             buf[0] = '\0';
     }
     bool TakeAbort() override { return false; }
+
+private:
+    std::string board_;
 };
 
 // "PATH: STATUS" for each board, as detection sees it alone; whether every
@@ -138,14 +144,12 @@ std::vector<std::string> ProbeBoards(const std::vector<std::string>& paths, bool
     allIdentified = true;
     anyAnswered = false;
     for (const std::string& path : paths) {
-        ChooseBoard(path);
-        ProbeWindow window;
+        ProbeWindow window(path);
         const JobEnd end = DetectionJob(window).end;
         lines.push_back(path + ": " + window.status);
         allIdentified = allIdentified && end == JobEnd::kDone;
         anyAnswered = anyAnswered || end == JobEnd::kDone || end == JobEnd::kFailed || end == JobEnd::kBoardBusy;
     }
-    ChooseBoard("");
     return lines;
 }
 
@@ -287,7 +291,7 @@ int RunJob(const Options& options, Console& console, ConsoleWindow& window)
 {
     const bool detect = options.command == Command::kDetect;
     // detect reports a missing or busy board itself, in its usual words.
-    const int32_t waited = options.wait > 0 ? WaitForBoard(options.wait) : 0;
+    const int32_t waited = options.wait > 0 ? WaitForBoard(options.device, options.wait) : 0;
     if (waited < 0 && waited != kOpenSeveralBoards && !detect) {
         if (waited == kOpenBoardBusy || waited == kOpenLockUnsafe)
             console.Print(OpenFailureText(waited, ""), true);
@@ -337,9 +341,6 @@ int Run(const Options& options)
         return kExitUsage;
     }
 
-    // Chosen before anything is opened, the waiting included.
-    if (!options.device.empty())
-        ChooseBoard(options.device);
     if (options.device.empty() && options.command != Command::kDetect) {
         const std::vector<std::string> boards = ListBoards();
         if (boards.size() > 1)
@@ -358,7 +359,7 @@ int Run(const Options& options)
     Console console(progressLine, !progressLine || !StdoutIsTerminal());
     ConsoleHooks hooks(console, options.verbose);
 
-    ConsoleWindow window(console, options.file);
+    ConsoleWindow window(console, options.file, options.device);
     if (UsingUsb(options))
         window.boardInaccessible = UsbBoardInaccessible;
     return RunJob(options, console, window);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "job/outcome.h"
 
@@ -59,6 +60,10 @@ public:
     // The text of IDC_FIRMWARE_FILE in UTF-8: its first kFileNameMaxChars
     // characters at most, no more than size - 1 bytes, and a terminator.
     virtual void ReadFileName(char* buf, size_t size) = 0;
+
+    // The board the job opens (OpenBoard's path): empty for the only one
+    // attached. Asked by each job for itself, so no choice outlives its job.
+    virtual std::string Board() const { return {}; }
 
     // Removes one pending UM_ABORT from the worker's queue, if there is one,
     // and says whether it did. No other message is touched.

@@ -27,7 +27,6 @@ std::atomic<int> g_deadlineMs{kHidReadTimeoutMs};
 
 // The chosen board, and the lock each open handle holds.
 std::mutex g_boardMutex;
-std::string g_chosenBoard;
 std::map<int32_t, BoardLockToken> g_locks;
 
 void Observe(bool written, const uint8_t* bytes, int length, bool ok)
@@ -131,19 +130,9 @@ std::vector<std::string> ListBoards()
     return HidList(kBoardVendorId, kBoardProductId);
 }
 
-void ChooseBoard(const std::string& path)
+int32_t OpenBoard(const std::string& chosen)
 {
-    std::lock_guard<std::mutex> lock(g_boardMutex);
-    g_chosenBoard = path;
-}
-
-int32_t OpenBoard()
-{
-    std::string path;
-    {
-        std::lock_guard<std::mutex> lock(g_boardMutex);
-        path = g_chosenBoard;
-    }
+    std::string path = chosen;
     const std::vector<std::string> boards = ListBoards();
     if (path.empty()) {
         if (boards.empty())

@@ -30,15 +30,11 @@ constexpr int32_t kOpenLockUnsafe = -4;     // its lock could be another user's 
 // The paths of the attached boards, in the system's order.
 std::vector<std::string> ListBoards();
 
-// The board every later open uses; empty (the start): the only one attached.
-// A path that is not listed, as given or resolved (board_path.h), opens
-// nothing.
-void ChooseBoard(const std::string& path);
-
-// Opens the chosen or the only board and takes its lock (board_lock.h) for
-// as long as the handle is open. A board another program holds is not
-// touched.
-int32_t OpenBoard();
+// Opens the board at path, or with an empty path the only one attached, and
+// takes its lock (board_lock.h) for as long as the handle is open. A path
+// that is not listed, as given or resolved (board_path.h), opens nothing; a
+// board another program holds is not touched.
+int32_t OpenBoard(const std::string& path);
 void CloseBoard(int32_t handle);
 
 // How long an exchange waits for its reply, from the write of its request,

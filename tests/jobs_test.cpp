@@ -302,17 +302,17 @@ TEST_F(Jobs, SeveralBoards)
     };
     for (const auto& [chosen, ending, detection, update] : cases) {
         SCOPED_TRACE(chosen);
-        ChooseBoard(chosen);
         window = RecordingWindow();
+        window.board = chosen;
         EXPECT_EQ(Ending(DetectionJob(window)), ending);
         EXPECT_EQ(Join(window.calls), detection);
         window = RecordingWindow();
+        window.board = chosen;
         window.fileName = file.path();
         EXPECT_EQ(Ending(UpdateJob(window)), ending);
         ExpectEvents(window.calls, update);
         EXPECT_EQ(board->CodeLog().size(), chosen == board->Path());
     }
-    ChooseBoard("");
 }
 
 }  // namespace

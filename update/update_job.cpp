@@ -131,7 +131,7 @@ JobOutcome RunWithFile(Job& job)
     job.window.SetProgressRange(static_cast<uint32_t>(job.image.bytes.size()));
     job.window.SetStatus("Connecting...");
 
-    job.board = OpenBoard();
+    job.board = OpenBoard(job.window.Board());
     if (job.board < 0)
         return {ReportOpenFailure(job.window, job.board, "Could not connect to device", OpenFailurePlace::kErrorBox)};
     LoaderSequencer(job.window, job.board, kRequestReset);

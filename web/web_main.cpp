@@ -174,7 +174,7 @@ EMSCRIPTEN_KEEPALIVE uint32_t web_service_result()
 // cost is this against a bare WebHID loop (docs/performance.md).
 EMSCRIPTEN_KEEPALIVE double web_time_exchanges(int count)
 {
-    const int32_t handle = OpenBoard();
+    const int32_t handle = OpenBoard("");
     if (handle < 0)
         return -1;
     uint8_t reply[kShortReportSize];

@@ -8,7 +8,7 @@
 
 JobOutcome DetectionJob(JobWindow& window)
 {
-    const int32_t board = OpenBoard();
+    const int32_t board = OpenBoard(window.Board());
     if (board < 0) {
         const JobEnd why = ReportOpenFailure(window, board, "No board detected", OpenFailurePlace::kStatusLine);
         window.SendResult(UM_CHECK_BOARD, kBoardAbsent, 0);

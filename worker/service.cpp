@@ -67,7 +67,7 @@ JobOutcome PressureValues(JobWindow& window, int32_t board, uint32_t code)
 JobOutcome ServiceJob(JobWindow& window, uint32_t wparam, int32_t lparam)
 {
     const uint32_t code = wparam & 0xFFFF;
-    const int32_t board = OpenBoard();
+    const int32_t board = OpenBoard(window.Board());
     if (board < 0) {
         const JobEnd why = ReportOpenFailure(window, board, "Could not connect to device", OpenFailurePlace::kErrorBox);
         Fail(window, board, code, 0);

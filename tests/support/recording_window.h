@@ -14,6 +14,7 @@ class RecordingWindow : public JobWindow {
 public:
     std::vector<std::string> calls;
     std::string fileName;
+    std::string board;  // what Board() names
     int pendingAborts = 0;
     // Called after a call has been recorded, e.g. to queue an abort or look
     // at the board while a box is open.
@@ -33,6 +34,7 @@ public:
     }
     void ReadFileName(char* buf, size_t size) override { std::snprintf(buf, size, "%s", fileName.c_str()); }
     bool TakeAbort() override { return pendingAborts > 0 && pendingAborts-- > 0; }
+    std::string Board() const override { return board; }
 
     // The boxes shown, "caption/icon: text".
     std::vector<std::string> Boxes() const
