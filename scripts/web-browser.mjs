@@ -21,7 +21,8 @@ function serve(folder) {
 }
 
 // open(query, init, options): a new page at the site's address plus query,
-// init run before the page's own scripts, options for browser.newPage.
+// init (one script or a list) run before the page's own scripts, options for
+// browser.newContext; options.context opens it beside that context's tabs.
 export async function openSite(folder) {
   const { server, base } = serve(folder);
   let browser;
@@ -31,10 +32,10 @@ export async function openSite(folder) {
       headless: true, args: ['--no-sandbox'] });
     return {
       async open(query, init, options) {
-        const page = await browser.newPage(options);
+        const page = await (options?.context ?? await browser.newContext(options)).newPage();
         page.on('pageerror', (error) => console.error('page error:', error.message));
-        if (init)
-          await page.addInitScript(init);
+        for (const script of [init ?? []].flat())
+          await page.addInitScript(script);
         await page.goto(url + query);
         return page;
       },

@@ -21,8 +21,8 @@ after(async () => {
   await site?.close();
 });
 
-function openPage(query, init) {
-  return site.open(query, init);
+function openPage(query, init, options) {
+  return site.open(query, init, options);
 }
 
 async function textOf(page, id, expected) {
@@ -156,6 +156,25 @@ test('WebHID: the granted board is asked with padded reports and identified', as
   assert.deepEqual(await page.evaluate(() => window.hidRequested),
     { filters: [{ vendorId: 0x04d8, productId: 0xfc31 }] });
   await page.close();
+});
+
+test('a crafted demo link stays in its tab, and its silent board leaves the page clickable', async () => {
+  const demo = await openPage('?demo=' + encodeURIComponent(
+    '{"device_path": "webhid:0", "silent": ["0x00"], "read_timeout_ms": 60000}'));
+  await demo.waitForSelector('#app', { state: 'visible' });
+  // The other tab's real board (webhid:0) is neither locked nor waited for.
+  const real = await openPage('', fakeWebHid, { context: demo.context() });
+  await real.waitForFunction(() => /^(Connected|Board in use)/.test(document.getElementById('status').textContent));
+  assert.equal(await real.textContent('#status'), 'Connected: Ferrit XR, version 3.02b');
+  const started = Date.now();
+  await demo.click('#menu-about');
+  await demo.waitForSelector('#about[open]');
+  assert.ok(Date.now() - started < 1000, `a click took ${Date.now() - started} ms`);
+  assert.equal(await demo.textContent('#status'), 'Wait...', 'still waiting on the silent board');
+  // The wait is cut to 10 s.
+  await demo.waitForFunction(() => document.getElementById('status').textContent !== 'Wait...', null, { timeout: 15000 });
+  await real.close();
+  await demo.close();
 });
 
 test('without WebHID only the notice shows', async () => {
