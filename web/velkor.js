@@ -99,8 +99,16 @@ function refresh() {
   $('program').disabled = !((state.boardStatus & 0xffff) && haveFile);
 }
 
+// While an update runs nothing may cover the Program button, which aborts it:
+// the boxes behind the menu wait for its end.
+function setMenuEnabled(on) {
+  for (const button of document.querySelectorAll('.menu button'))
+    button.disabled = !on;
+}
+
 function jobEnded() {
   state.updating = false;
+  setMenuEnabled(true);
   state.abort = false;
   state.pendingPos = null;
   $('progress').value = 0;
@@ -166,6 +174,7 @@ function programOrAbort() {
   button.textContent = text(TEXT.updating);
   button.title = 'Press to abort';
   state.updating = true;
+  setMenuEnabled(false);
   run('web_update');
 }
 
@@ -232,8 +241,9 @@ function setServiceMenu(on) {
 }
 
 async function onServiceKey() {
-  // Like the window's accelerators, not while a box is up.
-  if (document.querySelector('dialog[open]'))
+  // Like the window's accelerators, not while a box is up; and the password
+  // box would cover the abort.
+  if (state.updating || document.querySelector('dialog[open]'))
     return;
   if (!service.on) {
     openPassword();

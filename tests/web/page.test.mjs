@@ -86,12 +86,16 @@ test('program aborts a running update, silently, and the board is left unfinishe
   });
   await page.click('#program');
   await textOf(page, 'program', 'Updating...');
+  // Nothing may cover the abort meanwhile.
+  await page.keyboard.press('Control+Alt+KeyP');
+  assert.equal(await page.isDisabled('#menu-about'), true);
   await page.click('#program');
   // A finished update would wait on its message box and never get here.
   await textOf(page, 'program', 'Program');
   const hints = await page.evaluate(() => window.hints);
   assert.ok(hints.includes('Aborting, please wait...'), hints.join(' / '));
   assert.equal(await page.isVisible('#message'), false);
+  assert.equal(await page.isVisible('#password'), false);
   assert.equal(await page.evaluate(() => document.getElementById('progress').value), 0);
   const dump = JSON.parse(await page.evaluate(() => window.velkorDemo.dump()));
   if (process.env.REFERENCE_DUMP) {
