@@ -1,12 +1,12 @@
-// A built site folder served on 127.0.0.1 (Python's http.server, on a free
-// port) and opened in headless Chromium through playwright-core, Debian's
+// A built site folder served on 127.0.0.1 with a host's headers
+// (scripts/serve-web.py, on a free port) and opened in headless Chromium through playwright-core, Debian's
 // Chromium unless CHROMIUM names another: what the web tests, the web
 // screenshots and the web zip's check drive the page with.
 import { spawn } from 'node:child_process';
 import { chromium } from 'playwright-core';
 
 function serve(folder) {
-  const server = spawn('python3', ['-u', '-m', 'http.server', '0', '--bind', '127.0.0.1', '--directory', folder],
+  const server = spawn('python3', ['-u', new URL('serve-web.py', import.meta.url).pathname, '0', folder],
     { stdio: ['ignore', 'pipe', 'inherit'] });
   const base = new Promise((resolveUrl, reject) => {
     server.on('error', reject);
@@ -31,6 +31,7 @@ export async function openSite(folder) {
     browser = await chromium.launch({ executablePath: process.env.CHROMIUM || '/usr/lib/chromium/chromium',
       headless: true, args: ['--no-sandbox'] });
     return {
+      url,
       async open(query, init, options) {
         const page = await (options?.context ?? await browser.newContext(options)).newPage();
         page.on('pageerror', (error) => console.error('page error:', error.message));

@@ -320,6 +320,13 @@ function wireControls(demo) {
 }
 
 async function start() {
+  // Inside another page, a click meant for that page could land on Program
+  // (hosts also forbid framing, docs/web.md). WebHID is not even looked at.
+  if (window.top !== window.self) {
+    $('framed-link').href = location.href;
+    $('framed').hidden = false;
+    return;
+  }
   const params = new URLSearchParams(location.search);
   const demo = params.has('demo') ? params.get('demo') : null;
   // Without WebHID only the demo's own board could answer.

@@ -21,8 +21,15 @@ after(async () => {
   await site?.close();
 });
 
+// Every page is watched for what the page's Content-Security-Policy refuses.
 function openPage(query, init, options) {
-  return site.open(query, init, options);
+  const watch = () => addEventListener('securitypolicyviolation', (e) => (window.refused ??= []).push(e.violatedDirective));
+  return site.open(query, [watch, init ?? []].flat(), options);
+}
+
+async function close(page) {
+  assert.deepEqual(await page.evaluate(() => window.refused ?? []), []);
+  await page.close();
 }
 
 async function textOf(page, id, expected) {
@@ -69,7 +76,7 @@ test('demo board: detection, update with progress, the board holds the file', as
     assert.deepEqual(dump.data, reference.data);
     assert.deepEqual(dump.code, reference.code);
   }
-  await page.close();
+  await close(page);
 });
 
 test('program aborts a running update, silently, and the board is left unfinished', async () => {
@@ -102,24 +109,24 @@ test('program aborts a running update, silently, and the board is left unfinishe
     const reference = JSON.parse(readFileSync(process.env.REFERENCE_DUMP, 'utf8'));
     assert.notDeepEqual([dump.data, dump.code], [reference.data, reference.code]);
   }
-  await page.close();
+  await close(page);
 });
 
 test('demo scenarios by name and as a document', async () => {
   const unidentified = await openPage('?demo=unidentified');
   await textOf(unidentified, 'status', 'Connected: unidentified device');
   await textOf(unidentified, 'hint', 'Check board and reconnect');
-  await unidentified.close();
+  await close(unidentified);
 
   const absent = await openPage('?demo=' + encodeURIComponent('{"present": false}'));
   await textOf(absent, 'status', 'No board detected');
   await textOf(absent, 'hint', 'Attach board to USB and power on');
-  await absent.close();
+  await close(absent);
 
   const unknown = await openPage('?demo=no-such-board');
   await unknown.waitForSelector('#message[open]');
   assert.equal(await unknown.getAttribute('#message', 'data-icon'), 'error');
-  await unknown.close();
+  await close(unknown);
 });
 
 // A stand-in for the browser's WebHID with one granted board that answers
@@ -145,7 +152,7 @@ function fakeWebHid() {
     getDevices: async () => [device],
     requestDevice: async (options) => { window.hidRequested = options; return [device]; },
   });
-  Object.defineProperty(Navigator.prototype, 'hid', { get: () => hid, configurable: true });
+  Object.defineProperty(Navigator.prototype, 'hid', { get: () => (window.hidTouched = hid), configurable: true });
 }
 
 test('WebHID: the granted board is asked with padded reports and identified', async () => {
@@ -159,7 +166,7 @@ test('WebHID: the granted board is asked with padded reports and identified', as
   await page.click('#connect');
   assert.deepEqual(await page.evaluate(() => window.hidRequested),
     { filters: [{ vendorId: 0x04d8, productId: 0xfc31 }] });
-  await page.close();
+  await close(page);
 });
 
 test('a crafted demo link stays in its tab, and its silent board leaves the page clickable', async () => {
@@ -177,8 +184,21 @@ test('a crafted demo link stays in its tab, and its silent board leaves the page
   assert.equal(await demo.textContent('#status'), 'Wait...', 'still waiting on the silent board');
   // The wait is cut to 10 s.
   await demo.waitForFunction(() => document.getElementById('status').textContent !== 'Wait...', null, { timeout: 15000 });
-  await real.close();
-  await demo.close();
+  await close(real);
+  await close(demo);
+});
+
+test('framed by another site, without the headers that forbid it: only a notice, WebHID untouched', async () => {
+  const page = await openPage('', fakeWebHid);
+  await page.route('http://other.test/', (route) => route.fulfill({
+    contentType: 'text/html', body: `<iframe src="${site.url}" allow="hid" style="opacity: 0.01"></iframe>` }));
+  await page.route(site.url, async (route) => route.fulfill({ response: await route.fetch(), headers: { 'content-type': 'text/html' } }));
+  await page.goto('http://other.test/');
+  const frame = page.frames()[1];
+  await frame.waitForSelector('#framed', { state: 'visible' });
+  assert.equal(await frame.isVisible('#app'), false);
+  assert.equal(await frame.evaluate(() => window.hidTouched), undefined);
+  await close(page);
 });
 
 test('without WebHID only the notice shows', async () => {
@@ -186,7 +206,7 @@ test('without WebHID only the notice shows', async () => {
   await page.waitForSelector('#no-webhid', { state: 'visible' });
   assert.equal(await page.isVisible('#app'), false);
   assert.equal(await page.isVisible('#connect'), false);
-  await page.close();
+  await close(page);
 });
 
 test('About opens and closes', async () => {
@@ -197,7 +217,7 @@ test('About opens and closes', async () => {
   assert.match(await page.textContent('#about'), /Velkor Update Utility v\d\.\d\d\s+Firmware updates over USB\s+Supported Products:\s+Ferrit XRVantor 5/);
   await page.click('#about-ok');
   await page.waitForSelector('#about', { state: 'hidden' });
-  await page.close();
+  await close(page);
 });
 
 // Ctrl+Alt+P and a password; the box answers after the check's pause.
@@ -242,7 +262,7 @@ test('service mode: a wrong password is refused after the pause, the right one s
   assert.equal(await page.textContent('#message-caption'), 'Disable Service Mode');
   await page.click('#message-yes');
   await page.waitForSelector('#service-shot-counter', { state: 'detached' });
-  await page.close();
+  await close(page);
 });
 
 test('service mode: the shot counter read from the board and set, the raw pressure values', async () => {
@@ -266,5 +286,5 @@ test('service mode: the shot counter read from the board and set, the raw pressu
   // As shown: the lines and the columns' double spaces kept.
   assert.equal(await page.innerText('#message-text'), '1D = 010203  1B = 0A0B0C\n2D = 102030  2B = A0B0C0\n');
   assert.equal(await page.getAttribute('#message', 'data-icon'), 'information');
-  await page.close();
+  await close(page);
 });
