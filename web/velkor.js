@@ -106,9 +106,16 @@ function setMenuEnabled(on) {
     button.disabled = !on;
 }
 
+// Closing the tab would end the update half way: the browser asks first.
+function askBeforeLeaving(event) {
+  event.preventDefault();
+  event.returnValue = '';
+}
+
 function jobEnded() {
   state.updating = false;
   setMenuEnabled(true);
+  removeEventListener('beforeunload', askBeforeLeaving);
   state.abort = false;
   state.pendingPos = null;
   $('progress').value = 0;
@@ -150,13 +157,21 @@ async function chooseFile() {
   if (state.file !== '')
     FS.unlink(state.file);
   state.file = '';
-  if (file) {
-    const bytes = new Uint8Array(await file.arrayBuffer());
-    const path = `${FILE_FOLDER}/${file.name}`;
-    FS.writeFile(path, bytes);
-    state.file = path;
+  let failure = null;
+  try {
+    if (file) {
+      const path = `${FILE_FOLDER}/${file.name}`;
+      FS.writeFile(path, new Uint8Array(await file.arrayBuffer()));
+      state.file = path;
+    }
+  } catch (error) {
+    // Gone, changed or unreadable since it was chosen.
+    failure = `${file.name} cannot be read: ${error.message}`;
+    $('firmware-file').value = '';
   }
   refresh();
+  if (failure)
+    await showMessage(failure, 'Error', ICON_ERROR);
 }
 
 function programOrAbort() {
@@ -175,6 +190,7 @@ function programOrAbort() {
   button.title = 'Press to abort';
   state.updating = true;
   setMenuEnabled(false);
+  addEventListener('beforeunload', askBeforeLeaving);
   run('web_update');
 }
 
@@ -186,10 +202,15 @@ async function connect() {
   }
 }
 
+// Not while hidden: a background tab leaves the board to whatever program
+// the user turned to, which may be updating it.
+function detectNow() {
+  return state.updating || document.hidden ? null : run('web_detect');
+}
+
 // Once a second while idle, a second after the last job ended.
 async function detectLoop() {
-  if (!state.updating)
-    await run('web_detect');
+  await detectNow();
   setTimeout(detectLoop, POLL_MS);
 }
 
@@ -353,8 +374,9 @@ async function start() {
   } else {
     // A board plugged in or pulled out shows at once, not at the next poll.
     for (const type of ['connect', 'disconnect'])
-      navigator.hid.addEventListener(type, () => { if (!state.updating) run('web_detect'); });
+      navigator.hid.addEventListener(type, detectNow);
   }
+  document.addEventListener('visibilitychange', detectNow);
   detectLoop();
 }
 

@@ -96,6 +96,8 @@ test('program aborts a running update, silently, and the board is left unfinishe
   // Nothing may cover the abort meanwhile.
   await page.keyboard.press('Control+Alt+KeyP');
   assert.equal(await page.isDisabled('#menu-about'), true);
+  const asksBeforeLeaving = () => page.evaluate(() => !dispatchEvent(new Event('beforeunload', { cancelable: true })));
+  assert.equal(await asksBeforeLeaving(), true);
   await page.click('#program');
   // A finished update would wait on its message box and never get here.
   await textOf(page, 'program', 'Program');
@@ -103,6 +105,7 @@ test('program aborts a running update, silently, and the board is left unfinishe
   assert.ok(hints.includes('Aborting, please wait...'), hints.join(' / '));
   assert.equal(await page.isVisible('#message'), false);
   assert.equal(await page.isVisible('#password'), false);
+  assert.equal(await asksBeforeLeaving(), false);
   assert.equal(await page.evaluate(() => document.getElementById('progress').value), 0);
   const dump = JSON.parse(await page.evaluate(() => window.velkorDemo.dump()));
   if (process.env.REFERENCE_DUMP) {
@@ -116,6 +119,14 @@ test('demo scenarios by name and as a document', async () => {
   const unidentified = await openPage('?demo=unidentified');
   await textOf(unidentified, 'status', 'Connected: unidentified device');
   await textOf(unidentified, 'hint', 'Check board and reconnect');
+  // A file gone unreadable since it was chosen: the reason, in a box.
+  await unidentified.evaluate(() => {
+    File.prototype.arrayBuffer = () => Promise.reject(new DOMException('It is gone.', 'NotFoundError'));
+    const chosen = new DataTransfer();
+    chosen.items.add(new File(['D'], 'gone.enc'));
+    Object.assign(document.getElementById('firmware-file'), { files: chosen.files }).dispatchEvent(new Event('change'));
+  });
+  await textOf(unidentified, 'message-text', 'gone.enc cannot be read: It is gone.');
   await close(unidentified);
 
   const absent = await openPage('?demo=' + encodeURIComponent('{"present": false}'));
