@@ -54,10 +54,14 @@ EM_ASYNC_JS(int, WebHidOpen, (int index, int queueMax), {
     const device = (Module.webhidDevices || [])[index];
     if (!device)
         return -1;
+    // Listed but refused (on Linux, a hidraw node this user may not open):
+    // the page names the fix instead of a missing board.
+    Module.webhidRefused = false;
     try {
         if (!device.opened)
             await device.open();
     } catch (e) {
+        Module.webhidRefused = e.name === 'NotAllowedError' || e.name === 'NetworkError';
         return -1;
     }
     const queues = Module.webhidQueues || (Module.webhidQueues = []);

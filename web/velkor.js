@@ -22,8 +22,14 @@ const TEXT = {
   disableService: 10, disableServiceCaption: 11,
 };
 
+// Where the browser lists the board but may not open it, and the system is
+// not Linux (whose words come from the module).
+const ACCESS_HELP = 'A board is attached but the browser may not open it: close any other program '
+  + 'that uses it (VelkorUpdate.exe, velkor), then unplug the board and plug it in again';
+
 const state = {
   boardStatus: 0,
+  accessHint: '',
   file: '',
   updating: false,
   abort: false,
@@ -95,7 +101,7 @@ function refresh() {
   if (state.updating)
     return;
   const haveFile = state.file !== '';
-  $('hint').textContent = core.UTF8ToString(core._web_hint(state.boardStatus, haveFile ? 1 : 0));
+  $('hint').textContent = state.accessHint || core.UTF8ToString(core._web_hint(state.boardStatus, haveFile ? 1 : 0));
   $('program').disabled = !((state.boardStatus & 0xffff) && haveFile);
 }
 
@@ -134,9 +140,24 @@ function result(message, wparam) {
   }
 }
 
+// On Linux the udev rule, and its commands on the hint line; in a job's error
+// box both.
+function accessHelp(hint, commands, inBox) {
+  const linux = /Linux/.test(navigator.userAgent) && !/Android|CrOS/.test(navigator.userAgent);
+  if (inBox)
+    return showMessage(linux ? `${hint}\n\n${commands}` : ACCESS_HELP, 'Error', ICON_ERROR);
+  $('status').textContent = linux ? hint : ACCESS_HELP;
+  state.accessHint = linux ? commands : ' ';
+  return null;
+}
+
 function pageHandlers() {
   return {
-    setStatus: (line) => { $('status').textContent = line; },
+    setStatus: (line) => {
+      $('status').textContent = line;
+      state.accessHint = '';
+    },
+    accessHelp,
     setProgressRange: (upper) => { $('progress').max = Math.max(upper, 1); },
     setProgressPos,
     frame: nextTurn,

@@ -180,6 +180,16 @@ test('WebHID: the granted board is asked with padded reports and identified', as
   await close(page);
 });
 
+test('WebHID: a board listed but refused says how to let the browser open it', async () => {
+  const refuse = () => navigator.hid.getDevices().then(([board]) => {
+    board.open = async () => { throw new DOMException('Failed to open the device.', 'NotAllowedError'); };
+  });
+  const page = await openPage('', [fakeWebHid, refuse]);
+  await textOf(page, 'hint', 'sudo udevadm control --reload-rules && sudo udevadm trigger');
+  assert.match(await page.textContent('#status'), /^A board is attached but this user may not open it: install packaging\/udev/);
+  await close(page);
+});
+
 test('a crafted demo link stays in its tab, and its silent board leaves the page clickable', async () => {
   const demo = await openPage('?demo=' + encodeURIComponent(
     '{"device_path": "webhid:0", "silent": ["0x00"], "read_timeout_ms": 60000}'));
