@@ -20,6 +20,8 @@ constexpr int kQueueMax = 64;
 
 // Fills out[] with the places of the attached, granted devices with these ids.
 EM_ASYNC_JS(int, WebHidList, (int vendorId, int productId, int* out, int max), {
+    // Each open starts with a list: a refusal is news only until then.
+    Module.webhidRefused = false;
     if (!navigator.hid)
         return 0;
     const known = Module.webhidDevices || (Module.webhidDevices = []);
@@ -56,7 +58,6 @@ EM_ASYNC_JS(int, WebHidOpen, (int index, int queueMax), {
         return -1;
     // Listed but refused (on Linux, a hidraw node this user may not open):
     // the page names the fix instead of a missing board.
-    Module.webhidRefused = false;
     try {
         if (!device.opened)
             await device.open();

@@ -147,6 +147,7 @@ function accessHelp(hint, commands, inBox) {
   if (inBox)
     return showMessage(linux ? `${hint}\n\n${commands}` : ACCESS_HELP, 'Error', ICON_ERROR);
   $('status').textContent = linux ? hint : ACCESS_HELP;
+  // Elsewhere the hint line stays empty: the status line says it all.
   state.accessHint = linux ? commands : ' ';
   return null;
 }
