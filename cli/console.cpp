@@ -9,12 +9,10 @@
 #include "cli/interrupts.h"
 #include "cli/progress.h"
 #include "cli/terminal.h"
+#include "job/access_texts.h"
 
 namespace {
 
-const char kBoardAccessHint[] =
-    "A board is attached but this user may not open it: install packaging/udev/70-velkor.rules "
-    "into /etc/udev/rules.d and replug the board (see docs/linux-access.md)";
 const char kRuleInstalledHint[] =
     "A board is attached but this user may not open it, although 70-velkor.rules is installed: "
     "the rule lets in only the user logged in at the machine itself, not an ssh login or a second "

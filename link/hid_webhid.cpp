@@ -20,6 +20,8 @@ constexpr int kQueueMax = 64;
 
 // Fills out[] with the places of the attached, granted devices with these ids.
 EM_ASYNC_JS(int, WebHidList, (int vendorId, int productId, int* out, int max), {
+    // Each open starts with a list: a refusal is news only until then.
+    Module.webhidRefused = false;
     if (!navigator.hid)
         return 0;
     const known = Module.webhidDevices || (Module.webhidDevices = []);
@@ -54,10 +56,13 @@ EM_ASYNC_JS(int, WebHidOpen, (int index, int queueMax), {
     const device = (Module.webhidDevices || [])[index];
     if (!device)
         return -1;
+    // Listed but refused (on Linux, a hidraw node this user may not open):
+    // the page names the fix instead of a missing board.
     try {
         if (!device.opened)
             await device.open();
     } catch (e) {
+        Module.webhidRefused = e.name === 'NotAllowedError' || e.name === 'NetworkError';
         return -1;
     }
     const queues = Module.webhidQueues || (Module.webhidQueues = []);

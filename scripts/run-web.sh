@@ -40,4 +40,5 @@ echo "Open http://localhost:$port/ (a real board, through WebHID) or http://loca
 if { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; } && command -v xdg-open >/dev/null; then
   (sleep 1; xdg-open "http://localhost:$port/" >/dev/null 2>&1 || true) &
 fi
-exec python3 -m http.server "$port" --bind 127.0.0.1 --directory "$site"
+# With the headers a host should send (docs/web.md).
+exec python3 scripts/serve-web.py "$port" "$site"

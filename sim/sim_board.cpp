@@ -4,7 +4,8 @@
 #include <atomic>
 #include <cstdio>
 #include <random>
-#include <thread>
+
+#include "sim/sim_wait.h"
 
 using namespace simwire;
 
@@ -136,7 +137,7 @@ int32_t SimBoard::Read(int32_t handle, uint8_t* buf, int32_t length, int32_t tim
     // A chattering board owes no reply when its queue is empty: another of
     // its reports arrives every chatterMs, sooner than the read gives up.
     const bool chatters = config_.chatterMs > 0 && config_.chatterMs <= waitMs;
-    replyQueued_.wait_for(lock, std::chrono::milliseconds(chatters ? config_.chatterMs : waitMs), ready);
+    SimWaitFor(lock, replyQueued_, chatters ? config_.chatterMs : waitMs, ready);
     Handle* h = Usable(handle);
     if (h != nullptr && h->replies.empty() && chatters) {
         Reply chatter;
@@ -395,7 +396,7 @@ std::optional<SimBoard::Clock::time_point> SimBoard::Charge(int32_t length)
 
 void SimBoard::WaitForLink(Clock::time_point wake)
 {
-    std::this_thread::sleep_until(wake);
+    SimSleepUntil(wake);
     const Clock::time_point now = Clock::now();
     std::lock_guard<std::mutex> lock(mutex_);
     overslept_ = now > wake ? now - wake : Clock::duration::zero();

@@ -22,8 +22,14 @@ const TEXT = {
   disableService: 10, disableServiceCaption: 11,
 };
 
+// Where the browser lists the board but may not open it, and the system is
+// not Linux (whose words come from the module).
+const ACCESS_HELP = 'A board is attached but the browser may not open it: close any other program '
+  + 'that uses it (VelkorUpdate.exe, velkor), then unplug the board and plug it in again';
+
 const state = {
   boardStatus: 0,
+  accessHint: '',
   file: '',
   updating: false,
   abort: false,
@@ -95,12 +101,27 @@ function refresh() {
   if (state.updating)
     return;
   const haveFile = state.file !== '';
-  $('hint').textContent = core.UTF8ToString(core._web_hint(state.boardStatus, haveFile ? 1 : 0));
+  $('hint').textContent = state.accessHint || core.UTF8ToString(core._web_hint(state.boardStatus, haveFile ? 1 : 0));
   $('program').disabled = !((state.boardStatus & 0xffff) && haveFile);
+}
+
+// While an update runs nothing may cover the Program button, which aborts it:
+// the boxes behind the menu wait for its end.
+function setMenuEnabled(on) {
+  for (const button of document.querySelectorAll('.menu button'))
+    button.disabled = !on;
+}
+
+// Closing the tab would end the update half way: the browser asks first.
+function askBeforeLeaving(event) {
+  event.preventDefault();
+  event.returnValue = '';
 }
 
 function jobEnded() {
   state.updating = false;
+  setMenuEnabled(true);
+  removeEventListener('beforeunload', askBeforeLeaving);
   state.abort = false;
   state.pendingPos = null;
   $('progress').value = 0;
@@ -119,9 +140,25 @@ function result(message, wparam) {
   }
 }
 
+// On Linux the udev rule, and its commands on the hint line; in a job's error
+// box both.
+function accessHelp(hint, commands, inBox) {
+  const linux = /Linux/.test(navigator.userAgent) && !/Android|CrOS/.test(navigator.userAgent);
+  if (inBox)
+    return showMessage(linux ? `${hint}\n\n${commands}` : ACCESS_HELP, 'Error', ICON_ERROR);
+  $('status').textContent = linux ? hint : ACCESS_HELP;
+  // Elsewhere the hint line stays empty: the status line says it all.
+  state.accessHint = linux ? commands : ' ';
+  return null;
+}
+
 function pageHandlers() {
   return {
-    setStatus: (line) => { $('status').textContent = line; },
+    setStatus: (line) => {
+      $('status').textContent = line;
+      state.accessHint = '';
+    },
+    accessHelp,
     setProgressRange: (upper) => { $('progress').max = Math.max(upper, 1); },
     setProgressPos,
     frame: nextTurn,
@@ -142,13 +179,21 @@ async function chooseFile() {
   if (state.file !== '')
     FS.unlink(state.file);
   state.file = '';
-  if (file) {
-    const bytes = new Uint8Array(await file.arrayBuffer());
-    const path = `${FILE_FOLDER}/${file.name}`;
-    FS.writeFile(path, bytes);
-    state.file = path;
+  let failure = null;
+  try {
+    if (file) {
+      const path = `${FILE_FOLDER}/${file.name}`;
+      FS.writeFile(path, new Uint8Array(await file.arrayBuffer()));
+      state.file = path;
+    }
+  } catch (error) {
+    // Gone, changed or unreadable since it was chosen.
+    failure = `${file.name} cannot be read: ${error.message}`;
+    $('firmware-file').value = '';
   }
   refresh();
+  if (failure)
+    await showMessage(failure, 'Error', ICON_ERROR);
 }
 
 function programOrAbort() {
@@ -166,6 +211,8 @@ function programOrAbort() {
   button.textContent = text(TEXT.updating);
   button.title = 'Press to abort';
   state.updating = true;
+  setMenuEnabled(false);
+  addEventListener('beforeunload', askBeforeLeaving);
   run('web_update');
 }
 
@@ -177,10 +224,15 @@ async function connect() {
   }
 }
 
+// Not while hidden: a background tab leaves the board to whatever program
+// the user turned to, which may be updating it.
+function detectNow() {
+  return state.updating || document.hidden ? null : run('web_detect');
+}
+
 // Once a second while idle, a second after the last job ended.
 async function detectLoop() {
-  if (!state.updating)
-    await run('web_detect');
+  await detectNow();
   setTimeout(detectLoop, POLL_MS);
 }
 
@@ -232,8 +284,9 @@ function setServiceMenu(on) {
 }
 
 async function onServiceKey() {
-  // Like the window's accelerators, not while a box is up.
-  if (document.querySelector('dialog[open]'))
+  // Like the window's accelerators, not while a box is up; and the password
+  // box would cover the abort.
+  if (state.updating || document.querySelector('dialog[open]'))
     return;
   if (!service.on) {
     openPassword();
@@ -310,6 +363,13 @@ function wireControls(demo) {
 }
 
 async function start() {
+  // Inside another page, a click meant for that page could land on Program
+  // (hosts also forbid framing, docs/web.md). WebHID is not even looked at.
+  if (window.top !== window.self) {
+    $('framed-link').href = location.href;
+    $('framed').hidden = false;
+    return;
+  }
   const params = new URLSearchParams(location.search);
   const demo = params.has('demo') ? params.get('demo') : null;
   // Without WebHID only the demo's own board could answer.
@@ -336,8 +396,9 @@ async function start() {
   } else {
     // A board plugged in or pulled out shows at once, not at the next poll.
     for (const type of ['connect', 'disconnect'])
-      navigator.hid.addEventListener(type, () => { if (!state.updating) run('web_detect'); });
+      navigator.hid.addEventListener(type, detectNow);
   }
+  document.addEventListener('visibilitychange', detectNow);
   detectLoop();
 }
 

@@ -3,6 +3,7 @@
 // jobs are the ones every front end runs, unchanged.
 #include <emscripten.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +26,9 @@ namespace {
 
 // Where the build puts examples/scenarios in the module's file system.
 constexpr char kScenarioFolder[] = "/scenarios/";
+// A scenario comes from the address, which any link can set: its times stay
+// within what a demo needs.
+constexpr int kScenarioMaxMs = 10000;
 
 // The texts the page puts up itself, numbered for velkor.js.
 constexpr const char* kWindowTexts[] = {
@@ -85,8 +89,12 @@ EMSCRIPTEN_KEEPALIVE const char* web_start(int demo, const char* scenario)
     SimConfig config;
     if (!ReadScenario(scenario != nullptr ? scenario : "", config, g_text))
         return g_text.c_str();
-    // A dump path would only fill the module's memory.
+    // A dump path would only fill the module's memory; a device path could
+    // name a real board's and take its lock from the other tabs.
     config.dumpPath.clear();
+    config.devicePath.clear();
+    for (int* ms : {&config.readTimeoutMs, &config.chatterMs, &config.replugAfterMs})
+        *ms = std::min(*ms, kScenarioMaxMs);
     g_sim = std::make_unique<SimBoard>(config);
     // As with velkor --sim, the scenario's read time-out is how long the
     // page waits for a reply.

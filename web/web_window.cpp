@@ -2,6 +2,8 @@
 
 #include <emscripten.h>
 
+#include "job/access_texts.h"
+
 namespace {
 
 // About one frame: the page redraws and handles input no less often.
@@ -19,6 +21,10 @@ EM_JS(void, PageResult, (uint32_t message, uint32_t wparam, int32_t lparam), {
 });
 EM_JS(void, PageFileName, (char* buf, size_t size), { stringToUTF8(Module.page.fileName(), buf, size); });
 EM_JS(int, PageTakeAbort, (), { return Module.page.takeAbort() ? 1 : 0; });
+EM_JS(int, PageOpenRefused, (), { return Module.webhidRefused ? 1 : 0; });
+EM_ASYNC_JS(void, PageAccessHelp, (const char* hint, const char* commands, int inBox), {
+    await Module.page.accessHelp(UTF8ToString(hint), UTF8ToString(commands), inBox !== 0);
+});
 
 // The progress bar hands the page one frame now and then, so it draws and
 // takes clicks while the job runs.
@@ -39,6 +45,16 @@ public:
     int ShowMessage(const char* text, const char* caption, MessageIcon icon) override
     {
         return PageMessage(text, caption, static_cast<int>(icon));
+    }
+
+    // A board the browser lists but may not open is no missing board: the
+    // page says what to do about it.
+    void ShowOpenFailure(JobEnd why, const char* text, OpenFailurePlace place) override
+    {
+        if (why == JobEnd::kNoBoard && PageOpenRefused() != 0)
+            PageAccessHelp(kBoardAccessHint, kUdevReloadCommands, place == OpenFailurePlace::kErrorBox);
+        else
+            JobWindow::ShowOpenFailure(why, text, place);
     }
 
     void SendResult(uint32_t message, uint32_t wparam, int32_t lparam) override

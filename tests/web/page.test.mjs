@@ -21,8 +21,15 @@ after(async () => {
   await site?.close();
 });
 
-function openPage(query, init) {
-  return site.open(query, init);
+// Every page is watched for what the page's Content-Security-Policy refuses.
+function openPage(query, init, options) {
+  const watch = () => addEventListener('securitypolicyviolation', (e) => (window.refused ??= []).push(e.violatedDirective));
+  return site.open(query, [watch, init ?? []].flat(), options);
+}
+
+async function close(page) {
+  assert.deepEqual(await page.evaluate(() => window.refused ?? []), []);
+  await page.close();
 }
 
 async function textOf(page, id, expected) {
@@ -69,7 +76,7 @@ test('demo board: detection, update with progress, the board holds the file', as
     assert.deepEqual(dump.data, reference.data);
     assert.deepEqual(dump.code, reference.code);
   }
-  await page.close();
+  await close(page);
 });
 
 test('program aborts a running update, silently, and the board is left unfinished', async () => {
@@ -86,36 +93,51 @@ test('program aborts a running update, silently, and the board is left unfinishe
   });
   await page.click('#program');
   await textOf(page, 'program', 'Updating...');
+  // Nothing may cover the abort meanwhile.
+  await page.keyboard.press('Control+Alt+KeyP');
+  assert.equal(await page.isDisabled('#menu-about'), true);
+  const asksBeforeLeaving = () => page.evaluate(() => !dispatchEvent(new Event('beforeunload', { cancelable: true })));
+  assert.equal(await asksBeforeLeaving(), true);
   await page.click('#program');
   // A finished update would wait on its message box and never get here.
   await textOf(page, 'program', 'Program');
   const hints = await page.evaluate(() => window.hints);
   assert.ok(hints.includes('Aborting, please wait...'), hints.join(' / '));
   assert.equal(await page.isVisible('#message'), false);
+  assert.equal(await page.isVisible('#password'), false);
+  assert.equal(await asksBeforeLeaving(), false);
   assert.equal(await page.evaluate(() => document.getElementById('progress').value), 0);
   const dump = JSON.parse(await page.evaluate(() => window.velkorDemo.dump()));
   if (process.env.REFERENCE_DUMP) {
     const reference = JSON.parse(readFileSync(process.env.REFERENCE_DUMP, 'utf8'));
     assert.notDeepEqual([dump.data, dump.code], [reference.data, reference.code]);
   }
-  await page.close();
+  await close(page);
 });
 
 test('demo scenarios by name and as a document', async () => {
   const unidentified = await openPage('?demo=unidentified');
   await textOf(unidentified, 'status', 'Connected: unidentified device');
   await textOf(unidentified, 'hint', 'Check board and reconnect');
-  await unidentified.close();
+  // A file gone unreadable since it was chosen: the reason, in a box.
+  await unidentified.evaluate(() => {
+    File.prototype.arrayBuffer = () => Promise.reject(new DOMException('It is gone.', 'NotFoundError'));
+    const chosen = new DataTransfer();
+    chosen.items.add(new File(['D'], 'gone.enc'));
+    Object.assign(document.getElementById('firmware-file'), { files: chosen.files }).dispatchEvent(new Event('change'));
+  });
+  await textOf(unidentified, 'message-text', 'gone.enc cannot be read: It is gone.');
+  await close(unidentified);
 
   const absent = await openPage('?demo=' + encodeURIComponent('{"present": false}'));
   await textOf(absent, 'status', 'No board detected');
   await textOf(absent, 'hint', 'Attach board to USB and power on');
-  await absent.close();
+  await close(absent);
 
   const unknown = await openPage('?demo=no-such-board');
   await unknown.waitForSelector('#message[open]');
   assert.equal(await unknown.getAttribute('#message', 'data-icon'), 'error');
-  await unknown.close();
+  await close(unknown);
 });
 
 // A stand-in for the browser's WebHID with one granted board that answers
@@ -141,7 +163,7 @@ function fakeWebHid() {
     getDevices: async () => [device],
     requestDevice: async (options) => { window.hidRequested = options; return [device]; },
   });
-  Object.defineProperty(Navigator.prototype, 'hid', { get: () => hid, configurable: true });
+  Object.defineProperty(Navigator.prototype, 'hid', { get: () => (window.hidTouched = hid), configurable: true });
 }
 
 test('WebHID: the granted board is asked with padded reports and identified', async () => {
@@ -155,7 +177,49 @@ test('WebHID: the granted board is asked with padded reports and identified', as
   await page.click('#connect');
   assert.deepEqual(await page.evaluate(() => window.hidRequested),
     { filters: [{ vendorId: 0x04d8, productId: 0xfc31 }] });
-  await page.close();
+  await close(page);
+});
+
+test('WebHID: a board listed but refused says how to let the browser open it', async () => {
+  const refuse = () => navigator.hid.getDevices().then(([board]) => {
+    board.open = async () => { throw new DOMException('Failed to open the device.', 'NotAllowedError'); };
+  });
+  const page = await openPage('', [fakeWebHid, refuse]);
+  await textOf(page, 'hint', 'sudo udevadm control --reload-rules && sudo udevadm trigger');
+  assert.match(await page.textContent('#status'), /^A board is attached but this user may not open it: install packaging\/udev/);
+  await close(page);
+});
+
+test('a crafted demo link stays in its tab, and its silent board leaves the page clickable', async () => {
+  const demo = await openPage('?demo=' + encodeURIComponent(
+    '{"device_path": "webhid:0", "silent": ["0x00"], "read_timeout_ms": 60000}'));
+  await demo.waitForSelector('#app', { state: 'visible' });
+  // The other tab's real board (webhid:0) is neither locked nor waited for.
+  const real = await openPage('', fakeWebHid, { context: demo.context() });
+  await real.waitForFunction(() => /^(Connected|Board in use)/.test(document.getElementById('status').textContent));
+  assert.equal(await real.textContent('#status'), 'Connected: Ferrit XR, version 3.02b');
+  const started = Date.now();
+  await demo.click('#menu-about');
+  await demo.waitForSelector('#about[open]');
+  assert.ok(Date.now() - started < 1000, `a click took ${Date.now() - started} ms`);
+  assert.equal(await demo.textContent('#status'), 'Wait...', 'still waiting on the silent board');
+  // The wait is cut to 10 s.
+  await demo.waitForFunction(() => document.getElementById('status').textContent !== 'Wait...', null, { timeout: 15000 });
+  await close(real);
+  await close(demo);
+});
+
+test('framed by another site, without the headers that forbid it: only a notice, WebHID untouched', async () => {
+  const page = await openPage('', fakeWebHid);
+  await page.route('http://other.test/', (route) => route.fulfill({
+    contentType: 'text/html', body: `<iframe src="${site.url}" allow="hid" style="opacity: 0.01"></iframe>` }));
+  await page.route(site.url, async (route) => route.fulfill({ response: await route.fetch(), headers: { 'content-type': 'text/html' } }));
+  await page.goto('http://other.test/');
+  const frame = page.frames()[1];
+  await frame.waitForSelector('#framed', { state: 'visible' });
+  assert.equal(await frame.isVisible('#app'), false);
+  assert.equal(await frame.evaluate(() => window.hidTouched), undefined);
+  await close(page);
 });
 
 test('without WebHID only the notice shows', async () => {
@@ -163,7 +227,7 @@ test('without WebHID only the notice shows', async () => {
   await page.waitForSelector('#no-webhid', { state: 'visible' });
   assert.equal(await page.isVisible('#app'), false);
   assert.equal(await page.isVisible('#connect'), false);
-  await page.close();
+  await close(page);
 });
 
 test('About opens and closes', async () => {
@@ -174,7 +238,7 @@ test('About opens and closes', async () => {
   assert.match(await page.textContent('#about'), /Velkor Update Utility v\d\.\d\d\s+Firmware updates over USB\s+Supported Products:\s+Ferrit XRVantor 5/);
   await page.click('#about-ok');
   await page.waitForSelector('#about', { state: 'hidden' });
-  await page.close();
+  await close(page);
 });
 
 // Ctrl+Alt+P and a password; the box answers after the check's pause.
@@ -219,7 +283,7 @@ test('service mode: a wrong password is refused after the pause, the right one s
   assert.equal(await page.textContent('#message-caption'), 'Disable Service Mode');
   await page.click('#message-yes');
   await page.waitForSelector('#service-shot-counter', { state: 'detached' });
-  await page.close();
+  await close(page);
 });
 
 test('service mode: the shot counter read from the board and set, the raw pressure values', async () => {
@@ -243,5 +307,5 @@ test('service mode: the shot counter read from the board and set, the raw pressu
   // As shown: the lines and the columns' double spaces kept.
   assert.equal(await page.innerText('#message-text'), '1D = 010203  1B = 0A0B0C\n2D = 102030  2B = A0B0C0\n');
   assert.equal(await page.getAttribute('#message', 'data-icon'), 'information');
-  await page.close();
+  await close(page);
 });
