@@ -223,6 +223,7 @@ TEST(Velkor, Table)
     const json board = json::parse(std::ifstream(dump), nullptr, false);
     ASSERT_TRUE(board.is_object());
     EXPECT_EQ(board["data"].size(), fw.flash.size());
+    EXPECT_TRUE(board["data"].contains("0x0ab000"));
     EXPECT_EQ(board["code"].size(), fw.code.size());
     EXPECT_EQ(board["mode"], "application");
     EXPECT_EQ(board["open_handles"], 0);
