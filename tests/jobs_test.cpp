@@ -107,7 +107,7 @@ TEST_F(Jobs, Update)
     std::filesystem::resize_file(huge.path(), kFirmwareImageMax + 1);
     const std::string kCannotOpen = "box: Error/16: Could not open firmware file";
     const UpdateCase cases[] = {
-        {"data, code, data again", "done", Loose(),
+        {"data, code, data again, to a board using all the protocol allows", "done", Loose(),
          FirmwareBuilder().Data(0x21000, Pattern(64)).Data(0x21040, Pattern(64, 0x80)).Code(Pattern(72, 1))
              .Code({0x42}).Data(0x30000, Pattern(5, 0xF0)),
          kOpen + "240 | status: Connecting... | > 00 | " + kErase + " | status: Uploading data | pos: 74 | > long"
