@@ -104,6 +104,20 @@ bool ArgumentsValid(const uint8_t* r)
     }
 }
 
+// The first reply byte a command's answer leaves unused; identify has its
+// own.
+int FirstSpareByte(uint8_t code, uint8_t status)
+{
+    if (status != kSimOk)
+        return 3;
+    switch (code) {
+    case kStartDataUpload: return 6;
+    case kAccessShotCounter: return 7;
+    case kReadPressure: return kShortSize;
+    default: return 3;
+    }
+}
+
 }  // namespace
 
 BoardModel::BoardModel(const SimConfig& config)
@@ -123,9 +137,19 @@ uint8_t BoardModel::ReplyCode(const uint8_t* request, int32_t length) const
 {
     if (length == kShortSize)
         return request[1];
-    if (!loader_ && request[1] == kUploadData && request[2] == kUploadDataTag)
+    if (IsUpload(request) && !config_.uploadAnsweredAsCode)
         return kUploadDataReply;
     return kCodeBlockReply;
+}
+
+bool BoardModel::IsUpload(const uint8_t* request) const
+{
+    return !loader_ && request[1] == kUploadData && request[2] == kUploadDataTag;
+}
+
+void BoardModel::FillSpare(SimReport& reply, int first) const
+{
+    std::fill(reply.begin() + first, reply.end(), config_.spareReplyBytes);
 }
 
 bool BoardModel::Ignores(const uint8_t* request, int32_t length)
@@ -146,12 +170,9 @@ SimReport BoardModel::ShortCommand(const uint8_t* request)
     SimReport reply{};
     reply[1] = code;
     uint8_t& status = reply[2];
-    if (WrongMode(code, loader_)) {
-        status = kSimWrongMode;
-        return reply;
-    }
-    if (!ArgumentsValid(request)) {
-        status = kSimBadArgument;
+    if (WrongMode(code, loader_) || !ArgumentsValid(request)) {
+        status = WrongMode(code, loader_) ? kSimWrongMode : kSimBadArgument;
+        FillSpare(reply, 3);
         return reply;
     }
 
@@ -196,6 +217,8 @@ SimReport BoardModel::ShortCommand(const uint8_t* request)
         status = kSimUnknownCommand;
         break;
     }
+    if (code != kIdentify)
+        FillSpare(reply, FirstSpareByte(code, status));
     return reply;
 }
 
@@ -205,6 +228,8 @@ void BoardModel::Identify(SimReport& reply) const
     reply[5] = static_cast<uint8_t>(config_.versionMajor);
     reply[6] = static_cast<uint8_t>(config_.versionMinor);
     reply[7] = static_cast<uint8_t>(config_.versionLetter);
+    reply[2] |= config_.spareReplyBytes & 0x30;
+    reply[3] = reply[4] = reply[8] = config_.spareReplyBytes;
 }
 
 void BoardModel::BootFirmware(SimReport& reply)
@@ -236,6 +261,7 @@ void BoardModel::AccessShotCounter(const uint8_t* request, SimReport& reply)
 SimReport BoardModel::LongCommand(const uint8_t* request)
 {
     SimReport reply{};
+    FillSpare(reply, 3);
     reply[1] = ReplyCode(request, kLongSize);
     uint8_t& status = reply[2];
 
@@ -250,7 +276,7 @@ SimReport BoardModel::LongCommand(const uint8_t* request)
         codeSinceInit_ = true;
         return reply;
     }
-    if (reply[1] != kUploadDataReply) {
+    if (!IsUpload(request)) {
         status = kSimWrongMode;
         return reply;
     }

@@ -35,6 +35,8 @@ public:
     uint8_t ReplyCode(const uint8_t* request, int32_t length) const;
     // A malformed identify cannot carry a status: the board ignores it.
     static bool Ignores(const uint8_t* request, int32_t length);
+    // Sets the reply bytes from `first` on, which the command leaves unused.
+    void FillSpare(SimReport& reply, int first) const;
 
     bool InLoader() const { return loader_; }
     bool HasFirmware() const { return firmware_; }
@@ -47,6 +49,7 @@ public:
 private:
     SimReport ShortCommand(const uint8_t* request);
     SimReport LongCommand(const uint8_t* request);
+    bool IsUpload(const uint8_t* request) const;
     void Identify(SimReport& reply) const;
     void BootFirmware(SimReport& reply);
     void CompleteProgramming();

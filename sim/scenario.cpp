@@ -254,6 +254,15 @@ void ReadOpenedIds(const json& value, SimConfig& config)
     config.openedProductId = static_cast<uint16_t>(std::stoul(text.substr(5), nullptr, 16));
 }
 
+// The reply code a data upload is answered with: true for 0x07.
+bool ReadUploadReply(const json& value, const std::string& key)
+{
+    const int code = value.is_string() ? ReadCommandCode(value.get<std::string>(), Key(key)) : -1;
+    if (code != 0xC3 && code != 0x07)
+        Fail(Key(key), "expected \"0xC3\" or \"0x07\"");
+    return code == 0x07;
+}
+
 void ReadKey(const std::string& key, const json& value, SimConfig& config)
 {
     if (key == "present") {
@@ -302,6 +311,10 @@ void ReadKey(const std::string& key, const json& value, SimConfig& config)
         config.readTimeoutMs = ReadMs(value, key, 1);
     } else if (key == "chatter_ms") {
         config.chatterMs = ReadMs(value, key, 1);
+    } else if (key == "spare_reply_bytes") {
+        config.spareReplyBytes = static_cast<uint8_t>(ReadInt(value, Key(key), 0, 255, "expected an integer from 0 to 255"));
+    } else if (key == "upload_reply") {
+        config.uploadAnsweredAsCode = ReadUploadReply(value, key);
     } else if (key == "device_path") {
         config.devicePath = ReadText(value, key, "expected a path");
     } else if (key == "opened_ids") {

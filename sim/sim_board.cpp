@@ -336,6 +336,7 @@ SimBoard::Reply SimBoard::Answer(const uint8_t* report, int32_t length, const Fa
 {
     Reply reply;
     if (faults.status != nullptr) {
+        model_.FillSpare(reply.bytes, 3);
         reply.bytes[1] = model_.ReplyCode(report, length);
         reply.bytes[2] = static_cast<uint8_t>(faults.status->value);
     } else {

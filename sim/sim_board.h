@@ -75,6 +75,11 @@ struct SimConfig {
     int replugAfterMs = -1;  // back this long after it went (or after start if absent); -1 never
     std::string dumpPath;   // written as JSON on every close when set
     uint32_t uploadValue = 0;  // 24-bit value StartDataUpload answers with
+    // What the command set allows and a default board never does: the reply
+    // bytes a command leaves unused (and bits 4-5 of the identify reply's
+    // byte 2) carry this instead of 0; a data upload is answered with 0x07.
+    uint8_t spareReplyBytes = 0;
+    bool uploadAnsweredAsCode = false;
     bool usbFullSpeedTiming = false;  // 1 ms frames of 64 bytes per report
     int readTimeoutMs = 5000;         // how long a read waits on a silent board
     int chatterMs = 0;  // while no reply is owed, a 0xEE report every this often; 0 never

@@ -32,6 +32,16 @@ SimConfig Board(std::vector<SimFault> faults = {}, bool loader = false, uint32_t
     return c;
 }
 
+// A board that uses all the protocol allows: spare reply bytes set, data
+// uploads answered with 0x07.
+SimConfig Loose(uint32_t shotCounter = 1000)
+{
+    SimConfig c = Board({}, false, shotCounter);
+    c.spareReplyBytes = 0xFF;
+    c.uploadAnsweredAsCode = true;
+    return c;
+}
+
 SimFault Status(int command, int status, int occurrence = 0)
 {
     return {SimFaultKind::kStatus, command, occurrence, status};
@@ -97,7 +107,7 @@ TEST_F(Jobs, Update)
     std::filesystem::resize_file(huge.path(), kFirmwareImageMax + 1);
     const std::string kCannotOpen = "box: Error/16: Could not open firmware file";
     const UpdateCase cases[] = {
-        {"data, code, data again", "done", Board(),
+        {"data, code, data again, to a board using all the protocol allows", "done", Loose(),
          FirmwareBuilder().Data(0x21000, Pattern(64)).Data(0x21040, Pattern(64, 0x80)).Code(Pattern(72, 1))
              .Code({0x42}).Data(0x30000, Pattern(5, 0xF0)),
          kOpen + "240 | status: Connecting... | > 00 | " + kErase + " | status: Uploading data | pos: 74 | > long"
@@ -211,8 +221,12 @@ TEST_F(Jobs, Service)
     const uint32_t get = 0x10000 | SVC_GET_SHOT_COUNT;
     const std::string pressure =
         "box: Raw Pressure Values/64: 1D = 010203  1B = 0A0B0C\n2D = 102030  2B = A0B0C0\n";
+    SimConfig narrow;
+    narrow.pressure = {{{0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F}, {0x0F, 0x0E, 0x0D, 0x0C, 0x0B, 0x0A}}};
     const ServiceCase cases[] = {
         {"read", "done = 1000", Board(), get, 0, "> 00 | > 40 | result: 1029 320 1000", 1000},
+        {"set, four distinct bytes", "done = 305419896", Loose(5), SVC_SET_SHOT_COUNT, 0x12345678,
+         "> 00 | > 40 | result: 1029 64 305419896", 0x12345678},
         {"refused with a status over 127", "failed: board", Board({Status(kCmdAccessShotCounter, 200)}, false, 5),
          SVC_SET_SHOT_COUNT, 9,
          "> 00 | > 40 | box: Error/16: Error -200 getting shot count | result: 1029 65600 200", 5},
@@ -221,6 +235,9 @@ TEST_F(Jobs, Service)
          0x80000000u},
         {"pressure", "done = 0", Board(), SVC_PRESSURE_VALUES, 0,
          "> 00 | > 90 | > 90 | " + pressure + " | result: 1029 144 0", 1000},
+        {"pressure, a letter and a leading 0 in every byte", "done = 0", narrow, SVC_PRESSURE_VALUES, 0,
+         "> 00 | > 90 | > 90 | box: Raw Pressure Values/64: 1D = 0A0B0C  1B = 0D0E0F\n2D = 0F0E0D  2B = 0C0B0A\n"
+         " | result: 1029 144 0", 1000},
         {"unknown code", "failed: request", Board(), 0x55, 0,
          "> 00 | box: Internal Error/16: Unknown command issued | result: 1029 65621 0", 1000},
         {"no board", "no board", []{ SimConfig c; c.present = false; return c; }(), SVC_PRESSURE_VALUES, 0,
@@ -250,12 +267,13 @@ TEST_F(Jobs, Service)
 TEST_F(Jobs, Detection)
 {
     const std::array<std::string, 3> cases[] = {  // the board, how detection ends, what it says
-        {"{}", "done", "> 00 | status: Connected: Ferrit XR, version 3.02b | result: 1025 1 0"},
+        {R"({"spare_reply_bytes": 255})", "done",
+         "> 00 | status: Connected: Ferrit XR, version 3.02b | result: 1025 1 0"},
         {R"({"type": 4, "version": "1.07"})", "done",
          "> 00 | status: Connected: Vantor 5, version 1.07 | result: 1025 1 0"},
         {R"({"type": 2, "firmware": false})", "done",
          "> 00 | status: Connected: Quasar board, no software | result: 1025 1 0"},
-        {R"({"type": 5, "loader": true, "version": "255.10z"})", "done",
+        {R"({"type": 10, "loader": true, "version": "255.10z"})", "done",
          "> 00 | status: Connected: Grisel (unknown), version 255.10z | result: 1025 1 0"},
         {R"({"identifies": false})", "failed: board",
          "> 00 | status: Connected: unidentified device | result: 1025 65536 0"},
@@ -271,6 +289,22 @@ TEST_F(Jobs, Detection)
         EXPECT_EQ(board->OpenHandles(), 0);
         EXPECT_EQ(ProgrammingState, 1) << "detection leaves the sequencer alone";
     }
+}
+
+// The long reports' limits, which the update's file check keeps it from
+// reaching: each at its value and one past it.
+TEST_F(Jobs, LongReportLimits)
+{
+    const int32_t h = OpenBoard("");
+    const Bytes bytes = Pattern(73, 1);
+    EXPECT_EQ(UploadData(h, bytes.data(), 65, 0x1000), kLongTooLong);
+    EXPECT_EQ(ProgramCodeBlock(h, bytes.data(), 73), kLongTooLong);
+    EXPECT_TRUE(board->Trace().empty()) << "nothing of a refused payload is sent";
+    EXPECT_EQ(UploadData(h, bytes.data(), 64, 0x1000), 0);
+    EXPECT_EQ(board->FlashByte(0x103F), 64);
+    EXPECT_EQ(EnterLoader(h) | InitProgramming(h) | ProgramCodeBlock(h, bytes.data(), 72), 0);
+    EXPECT_TRUE(board->CodeLog() == std::vector<Bytes>{Pattern(72, 1)});
+    CloseBoard(h);
 }
 
 // The simulated board and a second one listed beside it.

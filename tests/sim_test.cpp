@@ -27,11 +27,11 @@ std::string Describe(const SimConfig& c)
     char text[512];
     std::snprintf(text, sizeof text,
                   "present %d identifies %d type %d firmware %d loader %d version %d.%d%c counter %u noise %d unplug "
-                  "%d replug %d dump %s usb %d timeout %d pressure %02x%02x %02x%02x faults",
+                  "%d replug %d dump %s usb %d timeout %d pressure %02x%02x %02x%02x spare %d upload 0x%s faults",
                   c.present, c.identifies, c.type, c.firmware, c.loader, c.versionMajor, c.versionMinor,
                   c.versionLetter ? c.versionLetter : '-', c.shotCounter, c.noise, c.unplugAfter, c.replugAfterMs, c.dumpPath.c_str(),
                   c.usbFullSpeedTiming, c.readTimeoutMs, c.pressure[0][0], c.pressure[0][5], c.pressure[1][0],
-                  c.pressure[1][5]);
+                  c.pressure[1][5], c.spareReplyBytes, c.uploadAnsweredAsCode ? "07" : "C3");
     std::string out = text;
     for (const SimFault& f : c.faults)
         out += " " + std::to_string(static_cast<int>(f.kind)) + "/" + std::to_string(f.command) + "/" +
@@ -43,18 +43,19 @@ TEST(Scenario, Table)
 {
     const std::pair<const char*, const char*> good[] = {
         {"{}", "present 1 identifies 1 type 3 firmware 1 loader 0 version 3.2b counter 1000 noise 0 unplug -1 replug -1 dump  "
-               "usb 0 timeout 5000 pressure 010c 10c0 faults"},
+               "usb 0 timeout 5000 pressure 010c 10c0 spare 0 upload 0xC3 faults"},
         {R"({"present": false, "identifies": false, "type": 15, "firmware": false, "loader": true, "version": "12.07Z",
              "shot_counter": 4294967295, "pressure": ["a1B2c3D4e5F6", "000000ffffff"], "noise": 3, "unplug_after": 17,
-             "replug_after_ms": 3000, "dump": "b.json", "latency": "usb-fs", "read_timeout_ms": 250})",
+             "replug_after_ms": 3000, "dump": "b.json", "latency": "usb-fs", "read_timeout_ms": 250,
+             "spare_reply_bytes": 255, "upload_reply": "0x7"})",
          "present 0 identifies 0 type 15 firmware 0 loader 1 version 12.7Z counter 4294967295 noise 3 unplug 17 replug 3000 dump "
-         "b.json usb 1 timeout 250 pressure a1f6 00ff faults"},
+         "b.json usb 1 timeout 250 pressure a1f6 00ff spare 255 upload 0x07 faults"},
         // Object keys come back sorted: "late", "link_fail", "silent", "status".
         {R"({"version": "3.02", "latency": "none", "status": {"0xc2": 5, "0x10": {"status": 255, "occurrence": 2}},
              "link_fail": {"0X07": {"fail": "write"}, "0x90": {"fail": "read", "occurrence": 1}},
              "silent": ["0xC0", {"command": "0x0", "occurrence": 3}], "late": ["0xaf"]})",
          "present 1 identifies 1 type 3 firmware 1 loader 0 version 3.2- counter 1000 noise 0 unplug -1 replug -1 dump  usb 0 "
-         "timeout 5000 pressure 010c 10c0 faults 5/175/0/0 1/7/0/0 2/144/1/0 3/192/0/0 3/0/3/0 0/16/2/255 0/194/0/5"},
+         "timeout 5000 pressure 010c 10c0 spare 0 upload 0xC3 faults 5/175/0/0 1/7/0/0 2/144/1/0 3/192/0/0 3/0/3/0 0/16/2/255 0/194/0/5"},
     };
     for (const auto& [text, expected] : good) {
         SimConfig c;
@@ -74,6 +75,7 @@ TEST(Scenario, Table)
         {R"({"link_fail": {"0xC2": "both"}})", R"(key "link_fail" entry "0xC2")"},
         {R"({"silent": ["0xC2", 194]})", R"(key "silent" item 2)"},
         {R"({"latency": "usb-hs"})", R"(key "latency": expected "none" or "usb-fs")"},
+        {R"({"upload_reply": "0xC2"})", R"(key "upload_reply": expected "0xC3" or "0x07")"},
         {R"([1, 2])", "expected a JSON object"},
         {"{\"type\": 3,\n \"loader\": tru}", "invalid JSON: parse error at line 2, column"},
     };

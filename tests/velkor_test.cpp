@@ -142,7 +142,7 @@ TEST(Velkor, Table)
         return dir.Write("board" + std::to_string(n++) + ".json", s.dump());
     };
     FirmwareBuilder fw;
-    fw.Data(0, Pattern(64)).Data(64, Pattern(64)).Code(Pattern(8)).Data(0x12340, Pattern(8)).Code({1});
+    fw.Data(0, Pattern(64)).Data(64, Pattern(64)).Code(Pattern(8)).Data(0xABCE0, Pattern(8)).Code({0xAF});
     FirmwareBuilder bad = fw;
     bad.BadCrcData(128, Pattern(64));
     const std::string file = dir.Write("fw.enc", Text(fw.bytes())), badFile = dir.Write("bad.enc", Text(bad.bytes()));
@@ -160,9 +160,9 @@ TEST(Velkor, Table)
         "     0  0x000000  D 0x44      72  data at 0x000000, 64 bytes, check ok, erase first\n"
         "     1  0x00004a  D 0x44      72  data at 0x000040, 64 bytes, check ok\n"
         "     2  0x000094  E 0x45       8  code, first byte 0x00\n"
-        "     3  0x00009e  D 0x44      16  data at 0x012340, 8 bytes, check ok\n"
-        "     4  0x0000b0  E 0x45       1  code, first byte 0x01\n"
-        "\nrecords: 2 code, 3 data\ndata bytes: 136, addresses 0x000000 to 0x012347\nerases: 1\n";
+        "     3  0x00009e  D 0x44      16  data at 0x0abce0, 8 bytes, check ok\n"
+        "     4  0x0000b0  E 0x45       1  code, first byte 0xaf\n"
+        "\nrecords: 2 code, 3 data\ndata bytes: 136, addresses 0x000000 to 0x0abce7\nerases: 1\n";
     const Case cases[] = {
         // detect: the status line and the exit by board state
         {{"--sim", "demo", "detect"}, "", "Connected: Ferrit XR, version 3.02b\n", "", 0},
@@ -173,7 +173,8 @@ TEST(Velkor, Table)
         {{"--sim", scenario({{"device_path", node}}), "--device", dir.Path("velkor-board"), "detect"}, "", "Connected: Ferrit XR", "", 0},
         // listed as the board, but its node now leads to another device
         {{"--sim", scenario({{"opened_ids", "04d8:000a"}}), "detect"}, "", "No board detected\n", "", 3},
-        {{"--sim", "demo", "--verbose", "detect"}, "", "Connected: Ferrit XR", "write 00 00 00 00 00 00 00 00 00\nread  00 00 43 00 00 03 02 62 00\n", 0},
+        {{"--sim", scenario({{"spare_reply_bytes", 0xAB}}), "--verbose", "detect"}, "", "Connected: Ferrit XR",
+         "write 00 00 00 00 00 00 00 00 00\nread  00 00 63 ab ab 03 02 62 ab\n", 0},
         {{"--sim", absent, "--wait", "1", "program", file}, "", "", "No board detected within 1 s\n", 3},
         // program: success, and every failure on one stderr line
         {{"--sim", scenario({{"dump", dump}}), "program", file}, "", "Done.\nUpdate complete!\nWait...\n", "", 0},
@@ -243,6 +244,7 @@ TEST(Velkor, Table)
     const json board = json::parse(std::ifstream(dump), nullptr, false);
     ASSERT_TRUE(board.is_object());
     EXPECT_EQ(board["data"].size(), fw.flash.size());
+    EXPECT_TRUE(board["data"].contains("0x0ab000"));
     EXPECT_EQ(board["code"].size(), fw.code.size());
     EXPECT_EQ(board["mode"], "application");
     EXPECT_EQ(board["open_handles"], 0);
