@@ -1,6 +1,8 @@
 // Renders the icon description (velkor.icons) into .ico files.
 //   make_icons SOURCE OUTDIR          write every icon the source declares
 //   make_icons --check SOURCE DIR     exit 1 when a file in DIR differs
+//   make_icons --pam SOURCE SIZE OUT  one SIZE x SIZE image with alpha, as PAM
+//                                     (the web page's icons, made into PNG)
 // The .ico files are checked in, so the Windows build needs no host tool; the
 // check keeps them equal to what the description makes.
 #include <algorithm>
@@ -8,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -218,6 +221,7 @@ struct Pixels {
     int size = 0;
     std::vector<Rgb> color;
     std::vector<bool> opaque;
+    std::vector<double> alpha;
 };
 
 Pixels Render(const Drawing& drawing, int size)
@@ -226,6 +230,7 @@ Pixels Render(const Drawing& drawing, int size)
     out.size = size;
     out.color.resize(static_cast<size_t>(size) * size);
     out.opaque.resize(static_cast<size_t>(size) * size);
+    out.alpha.resize(static_cast<size_t>(size) * size);
     const double scale = kUnits / size;
     for (int py = 0; py < size; ++py) {
         for (int px = 0; px < size; ++px) {
@@ -247,7 +252,8 @@ Pixels Render(const Drawing& drawing, int size)
             const size_t i = static_cast<size_t>(py) * size + px;
             // An .ico mask is all or nothing: half-covered edge pixels count.
             out.opaque[i] = alpha >= 0.5;
-            if (out.opaque[i])
+            out.alpha[i] = alpha;
+            if (alpha > 0)
                 out.color[i] = {premultiplied.r / alpha, premultiplied.g / alpha, premultiplied.b / alpha};
         }
     }
@@ -404,13 +410,37 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>& out)
     return true;
 }
 
+// Edge pixels keep their coverage here, where there is an alpha channel.
+bool WritePam(const Drawing& drawing, int size, const std::string& path)
+{
+    const Pixels px = Render(drawing, size);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << "P7\nWIDTH " << size << "\nHEIGHT " << size << "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+    for (size_t i = 0; i < px.color.size(); ++i) {
+        const std::array<uint8_t, 3> c = Bytes8(px.color[i]);
+        out.write(reinterpret_cast<const char*>(c.data()), 3);
+        out.put(static_cast<char>(std::lround(px.alpha[i] * 255)));
+    }
+    if (!out)
+        return Fail(path, "cannot write");
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 5 && std::string(argv[1]) == "--pam") {
+        Drawing drawing;
+        const int size = std::atoi(argv[3]);
+        if (size < 1 || size > 4096)
+            return Fail(argv[3], "SIZE must be 1 to 4096") ? 0 : 2;
+        return Parse(argv[2], drawing) && WritePam(drawing, size, argv[4]) ? 0 : 2;
+    }
     const bool check = argc == 4 && std::string(argv[1]) == "--check";
     if (argc != 3 && !check) {
-        std::fprintf(stderr, "usage: %s SOURCE OUTDIR\n       %s --check SOURCE DIR\n", argv[0], argv[0]);
+        std::fprintf(stderr, "usage: %s SOURCE OUTDIR\n       %s --check SOURCE DIR\n       %s --pam SOURCE SIZE OUT\n",
+                     argv[0], argv[0], argv[0]);
         return 2;
     }
     const std::string source = argv[check ? 2 : 1];
