@@ -18,7 +18,8 @@ while [ $# -gt 0 ]; do
   shift
 done
 
-bash scripts/install-deps.sh --only cmake ninja-build python3 nlohmann-json3-dev emscripten
+# g++ and imagemagick draw the installed app's icons.
+bash scripts/install-deps.sh --only cmake ninja-build python3 nlohmann-json3-dev emscripten g++ imagemagick
 # Debian's emcc finds its JavaScript parser only through this (web/CMakeLists.txt
 # sets it for the link step too).
 export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}

@@ -2,7 +2,7 @@
 """Serves a built site folder on 127.0.0.1 with the headers a host of the page
 should send (docs/web.md, "Hosting"): the page's own Content-Security-Policy
 with frame-ancestors 'none', X-Frame-Options, Permissions-Policy and
-X-Content-Type-Options.
+X-Content-Type-Options, and the service worker with Cache-Control: no-cache.
     scripts/serve-web.py PORT FOLDER   (PORT 0: a free one, named on stdout)"""
 import functools
 import http.server
@@ -27,10 +27,16 @@ def host_headers(folder):
 
 class Handler(http.server.SimpleHTTPRequestHandler):
     headers_to_send = {}
+    extensions_map = {**http.server.SimpleHTTPRequestHandler.extensions_map,
+                      ".webmanifest": "application/manifest+json", ".wasm": "application/wasm"}
 
     def end_headers(self):
         for name, value in self.headers_to_send.items():
             self.send_header(name, value)
+        # The service worker is asked for anew on every visit, so a new build
+        # reaches the installed page at once.
+        if self.path.split("?")[0].endswith("/sw.js"):
+            self.send_header("Cache-Control", "no-cache")
         super().end_headers()
 
 

@@ -362,6 +362,12 @@ function wireControls(demo) {
   }
 }
 
+// Registered only once the page's own files have all arrived: a newer build's
+// worker, taking over, then has nothing of its own to hand this tab.
+function keepForOffline() {
+  navigator.serviceWorker?.register('sw.js').catch((error) => console.warn('no offline copy:', error.message));
+}
+
 async function start() {
   // Inside another page, a click meant for that page could land on Program
   // (hosts also forbid framing, docs/web.md). WebHID is not even looked at.
@@ -378,6 +384,7 @@ async function start() {
     return;
   }
   core = await createVelkorCore();
+  keepForOffline();
   core.page = pageHandlers();
   core.FS.mkdir(FILE_FOLDER);
   messages = {
