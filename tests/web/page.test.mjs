@@ -4,8 +4,11 @@
 // which the page's board must match.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { readFileSync } from 'node:fs';
-import { resolve } from 'node:path';
+import { execFileSync } from 'node:child_process';
+import { createHash } from 'node:crypto';
+import { cpSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join, resolve } from 'node:path';
 import { openSite, connected } from '../../scripts/web-browser.mjs';
 
 const firmware = resolve(process.env.FIRMWARE || 'examples/demo.enc');
@@ -308,4 +311,77 @@ test('service mode: the shot counter read from the board and set, the raw pressu
   assert.equal(await page.innerText('#message-text'), '1D = 010203  1B = 0A0B0C\n2D = 102030  2B = A0B0C0\n');
   assert.equal(await page.getAttribute('#message', 'data-icon'), 'information');
   await close(page);
+});
+
+test('offline after one visit: the page opens with a query it never had and a demo update completes', async () => {
+  const served = await openSite(process.env.SITE);
+  try {
+    const page = await served.open('');
+    await page.evaluate(() => navigator.serviceWorker.ready);
+    // Only the worker's cache may answer now, not the browser's HTTP cache.
+    await (await page.context().newCDPSession(page)).send('Network.clearBrowserCache');
+    await page.context().setOffline(true);
+    served.stopServing();
+    await page.goto(served.url + '?demo');
+    await connected(page);
+    await page.setInputFiles('#firmware-file', firmware);
+    await page.click('#program');
+    await page.waitForSelector('#message[open]');
+    assert.equal(await page.textContent('#message-text'), 'Update complete!');
+  } finally {
+    await served.close();
+  }
+});
+
+// Every cache of the origin: name -> { file: SHA-256 }.
+function cachedFiles(page) {
+  return page.evaluate(async () => {
+    const hex = (bytes) => [...new Uint8Array(bytes)].map((b) => b.toString(16).padStart(2, '0')).join('');
+    const out = {};
+    for (const name of await caches.keys()) {
+      const cache = await caches.open(name);
+      out[name] = {};
+      for (const request of await cache.keys()) {
+        const body = await (await cache.match(request)).arrayBuffer();
+        out[name][new URL(request.url).pathname.slice(1) || './'] = hex(await crypto.subtle.digest('SHA-256', body));
+      }
+    }
+    return out;
+  });
+}
+
+test('a new build served to the same browser replaces every cached file on the next visit', async () => {
+  const folder = mkdtempSync(join(tmpdir(), 'velkor-site-'));
+  cpSync(process.env.SITE, folder, { recursive: true });
+  const served = await openSite(folder);
+  try {
+    const page = await served.open('?demo', () =>
+      navigator.serviceWorker.addEventListener('controllerchange', () => (window.changed = true)));
+    // The first worker has taken the page over: the next takeover is the next build's.
+    const takenOver = () => page.waitForFunction(() => window.changed && navigator.serviceWorker.controller.state === 'activated');
+    await takenOver();
+    const [before] = Object.keys(await cachedFiles(page));
+
+    // The next build, with one file changed and its worker written as the build writes it.
+    const files = [...readFileSync(join(folder, 'sw.js'), 'utf8').match(/const FILES = \[(.*)\]/)[1].matchAll(/'([^']+)'/g)]
+      .map((m) => m[1]).filter((f) => f !== './');
+    writeFileSync(join(folder, 'style.css'), readFileSync(join(folder, 'style.css'), 'utf8') + '/* next build */\n');
+    execFileSync('cmake', [`-DSITE=${folder}`, `-DFILES=${files.join(',')}`, '-DTEMPLATE=web/sw.js.in',
+      `-DOUT=${join(folder, 'sw.js')}`, '-P', 'web/site_worker.cmake']);
+    await page.reload();
+    await takenOver();
+
+    const caches = await cachedFiles(page);
+    const names = Object.keys(caches);
+    assert.equal(names.length, 1, names.join(' / '));
+    assert.notEqual(names[0], before);
+    const hash = (file) => createHash('sha256').update(readFileSync(join(folder, file))).digest('hex');
+    assert.deepEqual(caches[names[0]], Object.fromEntries([['./', hash('index.html')], ...files.map((f) => [f, hash(f)])]));
+    // Exactly the site: every file the build put there but the worker itself.
+    assert.deepEqual([...files, 'sw.js'].sort(), execFileSync('ls', [folder]).toString().trim().split('\n').sort());
+    await page.close();
+  } finally {
+    await served.close();
+    rmSync(folder, { recursive: true });
+  }
 });
