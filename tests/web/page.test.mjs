@@ -6,7 +6,7 @@ import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
-import { cpSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { cpSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 import { openSite, connected } from '../../scripts/web-browser.mjs';
@@ -313,75 +313,52 @@ test('service mode: the shot counter read from the board and set, the raw pressu
   await close(page);
 });
 
-test('offline after one visit: the page opens with a query it never had and a demo update completes', async () => {
+test('offline after one visit: the page opens with a query it never had and a demo update completes', async (t) => {
   const served = await openSite(process.env.SITE);
-  try {
-    const page = await served.open('');
-    await page.evaluate(() => navigator.serviceWorker.ready);
-    // Only the worker's cache may answer now, not the browser's HTTP cache.
-    await (await page.context().newCDPSession(page)).send('Network.clearBrowserCache');
-    await page.context().setOffline(true);
-    served.stopServing();
-    await page.goto(served.url + '?demo');
-    await connected(page);
-    await page.setInputFiles('#firmware-file', firmware);
-    await page.click('#program');
-    await page.waitForSelector('#message[open]');
-    assert.equal(await page.textContent('#message-text'), 'Update complete!');
-  } finally {
-    await served.close();
-  }
+  t.after(() => served.close());
+  const page = await served.open('');
+  await page.evaluate(() => navigator.serviceWorker.ready);
+  // Only the worker's cache may answer now, not the browser's HTTP cache.
+  await (await page.context().newCDPSession(page)).send('Network.clearBrowserCache');
+  await page.context().setOffline(true);
+  served.stopServing();
+  await page.goto(served.url + '?demo');
+  await connected(page);
+  await page.setInputFiles('#firmware-file', firmware);
+  await page.click('#program');
+  await page.waitForSelector('#message[open]');
+  assert.equal(await page.textContent('#message-text'), 'Update complete!');
 });
 
-// Every cache of the origin: name -> { file: SHA-256 }.
-function cachedFiles(page) {
-  return page.evaluate(async () => {
-    const hex = (bytes) => [...new Uint8Array(bytes)].map((b) => b.toString(16).padStart(2, '0')).join('');
-    const out = {};
-    for (const name of await caches.keys()) {
-      const cache = await caches.open(name);
-      out[name] = {};
-      for (const request of await cache.keys()) {
-        const body = await (await cache.match(request)).arrayBuffer();
-        out[name][new URL(request.url).pathname.slice(1) || './'] = hex(await crypto.subtle.digest('SHA-256', body));
-      }
-    }
-    return out;
-  });
-}
-
-test('a new build served to the same browser replaces every cached file on the next visit', async () => {
+test('a new build served to the same browser replaces every cached file on the next visit', async (t) => {
   const folder = mkdtempSync(join(tmpdir(), 'velkor-site-'));
   cpSync(process.env.SITE, folder, { recursive: true });
   const served = await openSite(folder);
-  try {
-    const page = await served.open('?demo', () =>
-      navigator.serviceWorker.addEventListener('controllerchange', () => (window.changed = true)));
-    // The first worker has taken the page over: the next takeover is the next build's.
-    const takenOver = () => page.waitForFunction(() => window.changed && navigator.serviceWorker.controller.state === 'activated');
-    await takenOver();
-    const [before] = Object.keys(await cachedFiles(page));
+  t.after(() => served.close().then(() => rmSync(folder, { recursive: true })));
+  const page = await served.open('?demo', () =>
+    navigator.serviceWorker.addEventListener('controllerchange', () => (window.changed = true)));
+  // Each cache of the origin: name -> { file: SHA-256 }.
+  const cached = () => page.evaluate(async () => Object.fromEntries(await Promise.all((await caches.keys()).map(async (name) => {
+    const cache = await caches.open(name);
+    return [name, Object.fromEntries(await Promise.all((await cache.keys()).map(async (request) => {
+      const digest = await crypto.subtle.digest('SHA-256', await (await cache.match(request)).arrayBuffer());
+      return [new URL(request.url).pathname.slice(1) || './', [...new Uint8Array(digest)].map((b) => b.toString(16).padStart(2, '0')).join('')];
+    })))];
+  }))));
+  const takenOver = () => page.waitForFunction(() => window.changed && navigator.serviceWorker.controller.state === 'activated');
+  await takenOver();
+  const [before] = Object.keys(await cached());
 
-    // The next build, with one file changed and its worker written as the build writes it.
-    const files = [...readFileSync(join(folder, 'sw.js'), 'utf8').match(/const FILES = \[(.*)\]/)[1].matchAll(/'([^']+)'/g)]
-      .map((m) => m[1]).filter((f) => f !== './');
-    writeFileSync(join(folder, 'style.css'), readFileSync(join(folder, 'style.css'), 'utf8') + '/* next build */\n');
-    execFileSync('cmake', [`-DSITE=${folder}`, `-DFILES=${files.join(',')}`, '-DTEMPLATE=web/sw.js.in',
-      `-DOUT=${join(folder, 'sw.js')}`, '-P', 'web/site_worker.cmake']);
-    await page.reload();
-    await takenOver();
-
-    const caches = await cachedFiles(page);
-    const names = Object.keys(caches);
-    assert.equal(names.length, 1, names.join(' / '));
-    assert.notEqual(names[0], before);
-    const hash = (file) => createHash('sha256').update(readFileSync(join(folder, file))).digest('hex');
-    assert.deepEqual(caches[names[0]], Object.fromEntries([['./', hash('index.html')], ...files.map((f) => [f, hash(f)])]));
-    // Exactly the site: every file the build put there but the worker itself.
-    assert.deepEqual([...files, 'sw.js'].sort(), execFileSync('ls', [folder]).toString().trim().split('\n').sort());
-    await page.close();
-  } finally {
-    await served.close();
-    rmSync(folder, { recursive: true });
-  }
+  // The next build: one file changed, the worker written as the build writes it.
+  const files = /'\.\/,([^']*)'/.exec(readFileSync(join(folder, 'sw.js'), 'utf8'))[1].split(',');
+  writeFileSync(join(folder, 'style.css'), readFileSync(join(folder, 'style.css'), 'utf8') + '/* next build */\n');
+  execFileSync('cmake', [`-DSITE=${folder}`, `-DFILES=${files}`, '-DTEMPLATE=web/sw.js', `-DOUT=${folder}/sw.js`, '-P', 'web/site_worker.cmake']);
+  await page.reload();
+  await takenOver();
+  const after = await cached();
+  const hash = (file) => createHash('sha256').update(readFileSync(join(folder, file))).digest('hex');
+  assert.notEqual(Object.keys(after)[0], before);
+  // One cache, holding every file of the site but the worker itself.
+  assert.deepEqual(Object.values(after), [Object.fromEntries([['./', hash('index.html')], ...files.map((f) => [f, hash(f)])])]);
+  assert.deepEqual([...files, 'sw.js'].sort(), readdirSync(folder).sort());
 });

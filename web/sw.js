@@ -1,8 +1,8 @@
 // Keeps one build of the site in one cache, named for the build, so that the
 // page opens and programs a board without the network. The build writes in
-// the name (a hash of the files) and the list (web/site_worker.cmake).
+// the name (a hash of the files) and the list (site_worker.cmake).
 const BUILD = '@SITE_HASH@';
-const FILES = [@SITE_FILES@];
+const FILES = '@SITE_FILES@'.split(',');
 // Caches are shared by the whole origin; this prefix marks this folder's.
 const PREFIX = `velkor ${registration.scope} `;
 const CACHE = PREFIX + BUILD;
