@@ -150,10 +150,15 @@ web_folder=$web_unpacked/velkor-$version-web
 rm -rf "$web_unpacked"
 unzip -q "$web_zip" -d "$web_unpacked"
 [ "$(ls "$web_unpacked")" = "${web_folder##*/}" ] || fail "the web zip holds more than ${web_folder##*/}/"
-for f in index.html style.css velkor.js velkor-core.js velkor-core.wasm README.txt; do
+for f in index.html style.css velkor.js velkor-core.js velkor-core.wasm manifest.webmanifest icon-192.png icon-512.png sw.js README.txt; do
   [ -s "$web_folder/$f" ] || fail "the web zip has no $f"
 done
 cmp -s "$web_folder/LICENSE.txt" LICENSE || fail "LICENSE.txt in the web zip is not LICENSE"
+# The worker keeps exactly the site: every file but itself and the texts.
+cached=$(sed -n "s/^const FILES = '\.\/,\([^']*\)'.*/\1/p" "$web_folder/sw.js" | tr , '\n' | sort)
+site_files=$(cd "$web_folder" && ls -p | grep -vxE 'sw\.js|LICENSE\.txt|README\.txt|licenses/' | sort)
+[ -n "$cached" ] && [ "$cached" = "$site_files" ] ||
+  fail "sw.js in the web zip keeps [$(echo $cached)], the site is [$(echo $site_files)]"
 web_licenses=("$web_folder"/licenses/*)
 [ -e "${web_licenses[0]}" ] || fail "the web zip has no licenses/"
 for text in "${web_licenses[@]}"; do
