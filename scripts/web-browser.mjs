@@ -40,10 +40,6 @@ export async function openSite(folder) {
         await page.goto(url + query);
         return page;
       },
-      // The network gone: the server stops, the browser stays.
-      stopServing() {
-        server.kill();
-      },
       async close() {
         await browser.close();
         server.kill();

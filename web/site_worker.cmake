@@ -3,8 +3,11 @@
 # them gets a cache of its own.
 #   cmake -DSITE=DIR -DFILES=a,b,... -DTEMPLATE=sw.js -DOUT=sw.js -P site_worker.cmake
 string(REPLACE "," ";" names "${FILES}")
+# Sorted: the same files make the same worker, whatever order they come in.
+list(SORT names)
+list(JOIN names , SITE_FILES)
+set(SITE_FILES "./,${SITE_FILES}")
 set(digests "")
-set(SITE_FILES "./,${FILES}")
 foreach(name IN LISTS names)
   file(SHA256 ${SITE}/${name} digest)
   string(APPEND digests "${name} ${digest}\n")
