@@ -19,6 +19,7 @@ enum ExitStatus {
     kExitFailed = 1,    // the job showed an error, was aborted, or a check failed
     kExitUsage = 2,
     kExitNoBoard = 3,
+    kExitUnconfirmed = 4,  // updated, but the booted board did not identify itself
 };
 
 class Console {

@@ -32,7 +32,8 @@ const char kFooter[] = R"(Examples:
 Exit status: 0 success, 1 the job reported an error (or inspect found a
 problem, or the output could not be written), 2 usage error, or several
 boards attached and no --device, 3 no board could be opened, or it is in use
-by another program.)";
+by another program, 4 program updated the board but the booted board did not
+identify itself (updated, but not confirmed).)";
 
 // Digits only, 0 to 4294967295: the counter is an unsigned 32-bit number.
 bool ParseCount(const std::string& text, uint32_t& count)

@@ -35,6 +35,8 @@ constexpr size_t kMaxFileName = kFileNameMaxChars;
 // The password check pauses like the service dialog does, against guessing.
 constexpr std::chrono::milliseconds kPasswordPause(kPasswordPauseMs);
 constexpr std::chrono::milliseconds kWaitPoll(200);
+// A booted board may first leave the bus and come back as a new device.
+constexpr double kBootAnswerSeconds = 5;
 
 constexpr const char kIncompleteText[] =
     "Aborted: the board holds an incomplete firmware; program it again before use";
@@ -194,6 +196,28 @@ int ExitStatusOf(const JobOutcome& outcome)
     return kExitFailed;
 }
 
+// The booted board's own word on what it now runs, asked the way detection
+// asks, until it answers or the time is up.
+int ConfirmBoot(Console& console, const std::string& device)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kBootAnswerSeconds));
+    for (;;) {
+        ProbeWindow probe(device);
+        if (DetectionJob(probe).end == JobEnd::kDone) {
+            console.Print("Board now reports: " + probe.status, false);
+            return kExitOk;
+        }
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline)
+            break;
+        std::this_thread::sleep_for(std::min<Clock::duration>(kWaitPoll, deadline - now));
+    }
+    console.Print("The board did not answer after booting; check it before use", true);
+    return kExitUnconfirmed;
+}
+
 int Program(Console& console, ConsoleWindow& window)
 {
     g_updating = true;
@@ -206,6 +230,8 @@ int Program(Console& console, ConsoleWindow& window)
         console.Print(kIncompleteText, true);
     // A closing Windows console has waited for the lines above.
     SetAbortable(false);
+    if (outcome.end == JobEnd::kDone)
+        return ConfirmBoot(console, window.Board());
     return outcome.end == JobEnd::kAborted ? kExitFailed : ExitStatusOf(outcome);
 }
 

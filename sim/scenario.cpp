@@ -269,6 +269,8 @@ void ReadKey(const std::string& key, const json& value, SimConfig& config)
         config.present = ReadBool(value, key);
     } else if (key == "identifies") {
         config.identifies = ReadBool(value, key);
+    } else if (key == "silent_after_boot") {
+        config.silentAfterBoot = ReadBool(value, key);
     } else if (key == "firmware") {
         config.firmware = ReadBool(value, key);
     } else if (key == "loader") {
