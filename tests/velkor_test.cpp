@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -254,6 +255,46 @@ TEST(Velkor, Table)
     EXPECT_EQ(json::parse(std::ifstream(setDump), nullptr, false)["shot_counter"], 4294967295u);
     // --device hidraw3 is /dev/hidraw3.
     EXPECT_EQ(ResolveBoardPath("null"), "/dev/null");
+}
+
+// Every job kind appends its record to one log; a log that takes no writes
+// stops the run before the board is opened.
+TEST(Velkor, Log)
+{
+    TempDir dir;
+    const std::string pw = Quote(dir.Write("pw", kPw)), dump = dir.Path("dump.json");
+    const auto velkor = [&](const std::string& args) {
+        return Command(kVelkor, {"--log", dir.Path("log")}) + " " + args + " <" + pw + " >/dev/null 2>&1; ";
+    };
+    const std::string erase = Quote(std::string(VELKOR_SOURCE_DIR) + "/examples/scenarios/erase-fails.json");
+    const std::vector<Result> r = Shell(dir, {
+        velkor("--sim demo detect") + velkor("--sim demo program " + Quote(kDemo)) +
+            velkor("--sim demo shots --password-stdin") + velkor("--sim demo shots --set 7 --password-stdin") +
+            velkor("--sim demo pressure --password-stdin") + velkor("--sim " + erase + " program " + Quote(kDemo)) +
+            "sha256sum " + Quote(kDemo),
+        Command(kVelkor, {"--log", "/dev/full", "--sim", dir.Write("d.json", json{{"dump", dump}}.dump()), "program", kDemo}),
+    });
+    std::istringstream lines(dir.Read("log"));
+    std::vector<json> records;
+    for (std::string line; std::getline(lines, line);)
+        records.push_back(json::parse(line, nullptr, false));
+    ASSERT_EQ(records.size(), 6u) << dir.Read("log");
+    const char* jobs[] = {"detect", "program", "shots", "shots", "pressure", "program"};
+    for (size_t i = 0; i < records.size(); ++i) {
+        EXPECT_EQ(records[i]["job"], jobs[i]) << i;
+        EXPECT_EQ(records[i]["exit"], i == 5 ? 1 : 0) << i;
+        EXPECT_EQ(records[i]["board"]["identity"], "Connected: Ferrit XR, version 3.02b") << i;
+    }
+    EXPECT_EQ(records[1]["file"]["sha256"], r[0].out.substr(0, 64));
+    EXPECT_EQ(records[1]["identity_after"], "Connected: Ferrit XR, version 3.02b");
+    EXPECT_EQ(records[2]["shots"], 1000);
+    EXPECT_EQ(records[3]["set"], 7);
+    EXPECT_EQ(records[4]["pressure"], "1D = 010203  1B = 0A0B0C\n2D = 102030  2B = A0B0C0\n");
+    EXPECT_EQ(records[5]["outcome"], "failed");
+    EXPECT_EQ(records[5]["text"], "Error 5 erasing 0x000000");
+    EXPECT_EQ(r[1].status, 2);
+    EXPECT_EQ(r[1].err, "velkor: cannot append to the log /dev/full: No space left on device\n");
+    EXPECT_FALSE(std::filesystem::exists(dump)) << "the board was opened";
 }
 
 // A file of data blocks only: the transfer starts without mode switches.
