@@ -333,25 +333,30 @@ public:
     ConsoleHooks& operator=(const ConsoleHooks&) = delete;
 };
 
+// The path of the board a job for `device` reaches: that one, or the only
+// one attached.
+std::string BoardPath(const std::string& device)
+{
+    const std::vector<std::string> boards = device.empty() ? ListBoards() : std::vector<std::string>{device};
+    return boards.size() == 1 ? boards[0] : device;
+}
+
 // The board's path and its word before the job, for the log.
 void LogBoard(JobLog& log, const std::string& device)
 {
     if (!log.Enabled())
         return;
-    const std::vector<std::string> boards = device.empty() ? ListBoards() : std::vector<std::string>{device};
     ProbeWindow probe(device);
     const JobEnd end = DetectionJob(probe).end;
-    log.Board(boards.size() == 1 ? boards[0] : device,
-              end == JobEnd::kDone || end == JobEnd::kFailed ? probe.status : std::string());
+    log.Board(BoardPath(device), end == JobEnd::kDone || end == JobEnd::kFailed ? probe.status : std::string());
 }
 
 int Detect(ConsoleWindow& window, JobLog& log)
 {
     const JobOutcome outcome = DetectionJob(window);
     log.Outcome(outcome.end);
-    if (outcome.end == JobEnd::kDone || outcome.end == JobEnd::kFailed) {
-        const std::vector<std::string> boards = window.Board().empty() ? ListBoards() : std::vector<std::string>{};
-        log.Board(boards.size() == 1 ? boards[0] : window.Board(), window.status);
+    if (log.Enabled() && (outcome.end == JobEnd::kDone || outcome.end == JobEnd::kFailed)) {
+        log.Board(BoardPath(window.Board()), window.status);
         log.Said(window.status);
     }
     return ExitStatusOf(outcome);
