@@ -291,8 +291,9 @@ class BoardSetup {
 public:
     bool Start(const Options& options, std::string& error)
     {
+        const ReportObserverFn observer = options.verbose ? ShowReport : nullptr;
         if (UsingUsb(options)) {
-            usb_.emplace(LinkSettings{UsbHidBackend()});
+            usb_.emplace(LinkSettings{UsbHidBackend(), 0, nullptr, observer});
             return true;
         }
         SimConfig config;
@@ -301,7 +302,7 @@ public:
         sim_ = std::make_unique<SimBoard>(config);
         // The scenario's read time-out is how long this host waits for a
         // reply, so a test need not sit out the real link's 5 s.
-        simLink_.emplace(sim_.get(), nullptr, config.readTimeoutMs);
+        simLink_.emplace(sim_.get(), nullptr, config.readTimeoutMs, &kSimHidBackend, observer);
         return true;
     }
 
@@ -316,16 +317,13 @@ private:
 // exists.
 class ConsoleHooks {
 public:
-    ConsoleHooks(Console& console, bool verbose)
+    explicit ConsoleHooks(Console& console)
     {
         g_console = &console;
         SetInterruptHooks(AbortNotice, BeforeSignalExit);
-        if (verbose)
-            SetReportObserver(ShowReport);
     }
     ~ConsoleHooks()
     {
-        SetReportObserver(nullptr);
         SetInterruptHooks(nullptr, nullptr);
         g_console = nullptr;
     }
@@ -435,7 +433,7 @@ int RunLogged(const Options& options, JobLog& log)
     // same lines either way.
     const bool progressLine = options.command == Command::kProgram && StderrIsTerminal();
     Console console(progressLine, !progressLine || !StdoutIsTerminal());
-    ConsoleHooks hooks(console, options.verbose);
+    ConsoleHooks hooks(console);
 
     ConsoleWindow window(console, options.file, options.device);
     if (UsingUsb(options))

@@ -9,12 +9,15 @@
 #include <cstring>
 #include <io.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/interrupts.h"
 #include "update/utf8_win32.h"
 
 namespace {
+
+constexpr wchar_t kSessionWindowClass[] = L"velkor-session";
 
 // The console input the password is typed on and its mode from before the
 // prompt, put back if the program is ended while echo is off.
@@ -65,6 +68,31 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
         break;
     }
     return TRUE;
+}
+
+// A console program that loads user32, as ours does, gets no logoff or
+// shutdown event from its console: the system asks its top-level windows
+// instead. This one, never shown, takes the session's end as those events.
+LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    if (message != WM_ENDSESSION || !wparam)
+        return DefWindowProcW(window, message, wparam, lparam);
+    OnConsoleEvent((lparam & ENDSESSION_LOGOFF) != 0 ? CTRL_LOGOFF_EVENT : CTRL_SHUTDOWN_EVENT);
+    return 0;
+}
+
+void WatchSession()
+{
+    WNDCLASSW type = {};
+    type.lpfnWndProc = OnSessionMessage;
+    type.hInstance = GetModuleHandleW(nullptr);
+    type.lpszClassName = kSessionWindowClass;
+    if (!RegisterClassW(&type) ||
+        !CreateWindowExW(0, kSessionWindowClass, L"velkor", 0, 0, 0, 0, 0, nullptr, nullptr, type.hInstance, nullptr))
+        return;
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0)
+        DispatchMessageW(&message);
 }
 
 }  // namespace
@@ -128,6 +156,7 @@ void WriteStderrNow(const char* text)
 void StartPlatformInterruptWatch()
 {
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    std::thread(WatchSession).detach();
 }
 
 bool ReadStdinByte(char& c)

@@ -261,3 +261,8 @@ void SetReportObserver(ReportObserverFn fn)
 {
     g_observer = fn;
 }
+
+ReportObserverFn CurrentReportObserver()
+{
+    return g_observer;
+}

@@ -77,5 +77,7 @@ void BoardSleep(uint32_t milliseconds);
 // Sees every report written and read, for a verbose front end. nullptr turns
 // it off. written is false for reports read from the board; ok is false when
 // the library call failed (bytes then hold what was attempted or nothing).
+// Set through LinkSetup, for as long as the run that wants it.
 using ReportObserverFn = void (*)(bool written, const uint8_t* bytes, int length, bool ok);
 void SetReportObserver(ReportObserverFn fn);
+ReportObserverFn CurrentReportObserver();

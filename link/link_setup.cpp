@@ -3,10 +3,12 @@
 LinkSetup::LinkSetup(const LinkSettings& settings)
     : previousBackend_(CurrentHidBackend()),
       previousDeadlineMs_(ExchangeDeadlineMs()),
-      previousSleep_(CurrentBoardSleep())
+      previousSleep_(CurrentBoardSleep()),
+      previousObserver_(CurrentReportObserver())
 {
     SetExchangeDeadlineMs(settings.deadlineMs);
     SetBoardSleep(settings.sleep);
+    SetReportObserver(settings.observer);
     // Last: the worker may use the backend as soon as it is there.
     SetHidBackend(settings.backend);
 }
@@ -14,6 +16,7 @@ LinkSetup::LinkSetup(const LinkSettings& settings)
 LinkSetup::~LinkSetup()
 {
     SetHidBackend(previousBackend_);
+    SetReportObserver(previousObserver_);
     SetBoardSleep(previousSleep_);
     SetExchangeDeadlineMs(previousDeadlineMs_);
 }

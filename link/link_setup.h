@@ -1,5 +1,5 @@
-// The HID backend, the exchange deadline and the board sleep, set together for
-// as long as a program, a test or a run needs them.
+// The HID backend, the exchange deadline, the board sleep and the report
+// observer, set together for as long as a program, a test or a run needs them.
 #pragma once
 
 #include "link/board_link.h"
@@ -11,10 +11,11 @@ struct LinkSettings {
     int deadlineMs = 0;
     // nullptr: the real sleep.
     BoardSleepFn sleep = nullptr;
+    // nullptr: no one sees the reports.
+    ReportObserverFn observer = nullptr;
 };
 
-// Installs the settings; when it goes, the backend, deadline and sleep that
-// were in place before it are back.
+// Installs the settings; when it goes, the ones in place before it are back.
 class LinkSetup {
 public:
     explicit LinkSetup(const LinkSettings& settings);
@@ -28,4 +29,5 @@ private:
     const HidBackend* previousBackend_;
     int previousDeadlineMs_;
     BoardSleepFn previousSleep_;
+    ReportObserverFn previousObserver_;
 };

@@ -10,7 +10,8 @@ SimLinkSetup::BoardSwap::~BoardSwap()
     InstallSimBoard(previous);
 }
 
-SimLinkSetup::SimLinkSetup(SimBoard* board, BoardSleepFn sleep, int deadlineMs, const HidBackend* backend)
-    : board_(board), link_(LinkSettings{backend, deadlineMs, sleep})
+SimLinkSetup::SimLinkSetup(SimBoard* board, BoardSleepFn sleep, int deadlineMs, const HidBackend* backend,
+                           ReportObserverFn observer)
+    : board_(board), link_(LinkSettings{backend, deadlineMs, sleep, observer})
 {
 }

@@ -10,7 +10,7 @@
 class SimLinkSetup {
 public:
     explicit SimLinkSetup(SimBoard* board, BoardSleepFn sleep = nullptr, int deadlineMs = 0,
-                          const HidBackend* backend = &kSimHidBackend);
+                          const HidBackend* backend = &kSimHidBackend, ReportObserverFn observer = nullptr);
     SimLinkSetup(const SimLinkSetup&) = delete;
     SimLinkSetup& operator=(const SimLinkSetup&) = delete;
 

@@ -4,6 +4,7 @@
 // erases as many blocks as inspect counts in the files it programs.
 #include <algorithm>
 #include <cstdio>
+#include <regex>
 
 #include "cli/record_listing.h"
 #include "support/firmware_builder.h"
@@ -26,34 +27,24 @@ std::string Inspect(const std::string& path)
     return text;
 }
 
-std::string Between(const std::string& text, const std::string& before, const std::string& after)
-{
-    const size_t from = text.find(before);
-    if (from == std::string::npos)
-        return "";
-    const size_t start = from + before.size();
-    return text.substr(start, text.find(after, start) - start);
-}
-
 // "complete, erases N" or "refused: TEXT", from the listing's summary.
 std::string InspectVerdict(const std::string& listing)
 {
-    const std::string stop = Between(listing, "the update would refuse the file at record ", "\n");
-    if (!stop.empty())
-        return "refused: " + stop.substr(stop.find(": ") + 2);
-    return "complete, erases " + Between(listing, "erases: ", "\n");
+    std::smatch m;
+    if (std::regex_search(listing, m, std::regex("refuse the file at record [0-9]+: (.*)\n")))
+        return "refused: " + m[1].str();
+    std::regex_search(listing, m, std::regex("erases: ([0-9]+)"));
+    return "complete, erases " + m[1].str();
 }
 
 // The same from the update; a refused file must not have reached the board.
 std::string UpdateVerdict(const RecordingWindow& window)
 {
-    const auto count = [&](const char* line) { return std::count(window.calls.begin(), window.calls.end(), line); };
-    const std::vector<std::string> boxes = window.Boxes();
-    const std::string box = boxes.empty() ? "(no box)" : boxes.back();
+    const auto& calls = window.calls;
+    const std::string box = window.Boxes().empty() ? "(no box)" : window.Boxes().back();
     if (box == "Done/64: Update complete!")
-        return "complete, erases " + std::to_string(count("> C2"));
-    const bool touched = std::any_of(window.calls.begin(), window.calls.end(),
-                                     [](const std::string& line) { return line.rfind("> ", 0) == 0; });
+        return "complete, erases " + std::to_string(std::count(calls.begin(), calls.end(), "> C2"));
+    const bool touched = std::any_of(calls.begin(), calls.end(), [](const auto& line) { return line.rfind("> ", 0) == 0; });
     return (touched ? "board touched, " : "refused: ") + box.substr(box.find(": ") + 2);
 }
 

@@ -18,11 +18,7 @@ class SimFixture : public ::testing::Test {
 protected:
     void SetUp() override { Reset(SimConfig()); }
 
-    void TearDown() override
-    {
-        SetReportObserver(nullptr);
-        setup.reset();
-    }
+    void TearDown() override { setup.reset(); }
 
     // A fresh board with this configuration, a fresh window and sequencer.
     void Reset(SimConfig config)
@@ -32,13 +28,14 @@ protected:
         board = std::make_unique<SimBoard>(config);
         window = RecordingWindow();
         log = &window.calls;
-        setup.emplace(board.get(), [](uint32_t ms) { log->push_back("pause " + std::to_string(ms)); });
-        SetReportObserver([](bool written, const uint8_t* bytes, int length, bool ok) {
+        const auto pause = [](uint32_t ms) { log->push_back("pause " + std::to_string(ms)); };
+        const auto sent = [](bool written, const uint8_t* bytes, int length, bool ok) {
             char line[8];
             std::snprintf(line, sizeof line, "> %02X", bytes[1]);
             if (written && ok)
                 log->push_back(length > 9 ? "> long" : line);
-        });
+        };
+        setup.emplace(board.get(), pause, 0, &kSimHidBackend, sent);
         ProgrammingState = -1;
         ProgrammingInitialised = 0;
     }

@@ -10,6 +10,7 @@
 
 #include "remote_window.h"
 #include "resources/resource.h"
+#include "support/firmware_builder.h"
 
 namespace {
 
@@ -79,6 +80,63 @@ TEST(Program, EveryWayOutEndsItWithZero)
         CloseHandle(process.hThread);
     }
     SetEnvironmentVariableA("VELKOR_SIM", nullptr);
+    std::filesystem::remove(scenario);
+}
+
+// velkor.exe loads user32, so a shutdown comes to it as WM_ENDSESSION to a
+// top-level window rather than as a console event: the answer waits until
+// the update has stopped after its record, and velkor ends as aborted.
+TEST(Program, VelkorHoldsTheSessionsEndUntilTheRecordIsDone)
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    const auto exe = std::filesystem::path(self).parent_path().parent_path() / "cli" / "velkor.exe";
+    const std::string scenario = (std::filesystem::temp_directory_path() / "velkor-usb-fs.json").string();
+    std::ofstream(scenario) << R"({"latency": "usb-fs"})";
+    FirmwareBuilder fw;  // about 16 s at the link's pace
+    for (uint32_t a = 0; a < 4000 * 64; a += 64)
+        fw.Data(a, Pattern(64));
+    const TempFile file(fw.bytes());
+
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE output = nullptr, childOutput = nullptr;
+    ASSERT_TRUE(CreatePipe(&output, &childOutput, &inherit, 0));
+    SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = childOutput;
+    std::string command = "\"" + exe.string() + "\" --sim \"" + scenario + "\" program \"" + file.path() + "\"";
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                               &startup, &process));
+    CloseHandle(childOutput);
+    std::string said;
+    const auto readSome = [&] {
+        char buf[512];
+        DWORD got = 0;
+        return ReadFile(output, buf, sizeof buf, &got, nullptr) && (said.append(buf, got), true);
+    };
+    while (said.find("Uploading data") == std::string::npos && readSome()) {
+    }
+    HWND hidden = nullptr;
+    for (int i = 0; i < 100 && !hidden; ++i, Sleep(50))
+        for (DWORD owner = 0; (hidden = FindWindowExW(nullptr, hidden, L"velkor-session", nullptr)) != nullptr;)
+            if (GetWindowThreadProcessId(hidden, &owner) && owner == process.dwProcessId)
+                break;
+    ASSERT_NE(hidden, nullptr) << said;
+    DWORD_PTR answer = 0;
+    EXPECT_TRUE(SendMessageTimeoutW(hidden, WM_ENDSESSION, TRUE, 0, SMTO_BLOCK, 10000, &answer)) << GetLastError();
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 5000), WAIT_OBJECT_0) << "not stopped when the answer came";
+    while (readSome()) {
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    EXPECT_EQ(code, 1u) << said;
+    EXPECT_NE(said.find("Aborted: the board holds an incomplete firmware"), std::string::npos) << said;
+    TerminateProcess(process.hProcess, 99);
+    for (HANDLE h : {process.hProcess, process.hThread, output})
+        CloseHandle(h);
     std::filesystem::remove(scenario);
 }
 
