@@ -51,6 +51,8 @@ void JobLog::Board(const std::string& path, const std::string& identity)
 
 void JobLog::File(const std::string& path)
 {
+    if (!Enabled())
+        return;
     std::ifstream in(path, std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(in), {}};
     record_["file"] = {{"name", path}};
