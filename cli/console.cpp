@@ -173,7 +173,10 @@ ConsoleWindow::ConsoleWindow(Console& console, std::string fileName, std::string
 
 void ConsoleWindow::ShowOpenFailure(JobEnd why, const char* text, OpenFailurePlace place)
 {
-    if (why == JobEnd::kNoBoard && boardInaccessible && boardInaccessible())
+    const bool hint = why == JobEnd::kNoBoard && boardInaccessible && boardInaccessible();
+    if (said)
+        said(hint ? BoardAccessHint() : text);
+    if (hint)
         console_.Print(BoardAccessHint(), true);
     else if (why == JobEnd::kNoBoard && place == OpenFailurePlace::kStatusLine)
         console_.Status(text);
@@ -183,6 +186,7 @@ void ConsoleWindow::ShowOpenFailure(JobEnd why, const char* text, OpenFailurePla
 
 void ConsoleWindow::SetStatus(const char* text)
 {
+    status = text;
     console_.Status(text);
 }
 
@@ -199,6 +203,10 @@ void ConsoleWindow::SetProgressPos(uint32_t pos)
 int ConsoleWindow::ShowMessage(const char* text, const char* /*caption*/, MessageIcon icon)
 {
     console_.Print(text, icon == kIconError);
+    if (icon != kIconError)
+        info = text;
+    if (said)
+        said(text);
     return kButtonOk;
 }
 

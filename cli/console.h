@@ -19,6 +19,7 @@ enum ExitStatus {
     kExitFailed = 1,    // the job showed an error, was aborted, or a check failed
     kExitUsage = 2,
     kExitNoBoard = 3,
+    kExitUnconfirmed = 4,  // updated, but the booted board did not identify itself
 };
 
 class Console {
@@ -73,6 +74,11 @@ public:
     // Asked when a job finds no board: true puts the permission hint below in
     // place of the job's words.
     std::function<bool()> boardInaccessible;
+    // Told every message and open failure the user is shown.
+    std::function<void(const std::string&)> said;
+    // The last status line, and the last message that was no error.
+    std::string status;
+    std::string info;
 
     void ShowOpenFailure(JobEnd why, const char* text, OpenFailurePlace place) override;
     void SetStatus(const char* text) override;

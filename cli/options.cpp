@@ -25,6 +25,9 @@ const char kFooter[] = R"(Examples:
   velkor --sim demo program examples/demo.enc
                                      try it on a simulated board
   velkor --wait 30 detect            wait up to 30 s for a board to be plugged in
+  velkor --log bench.jsonl program firmware.enc
+                                     program, and append a record of it to
+                                     bench.jsonl
   velkor --device /dev/hidraw3 program firmware.enc
                                      program that board of several (velkor
                                      detect lists them)
@@ -32,7 +35,8 @@ const char kFooter[] = R"(Examples:
 Exit status: 0 success, 1 the job reported an error (or inspect found a
 problem, or the output could not be written), 2 usage error, or several
 boards attached and no --device, 3 no board could be opened, or it is in use
-by another program.)";
+by another program, 4 program updated the board but the booted board did not
+identify itself (updated, but not confirmed).)";
 
 // Digits only, 0 to 4294967295: the counter is an unsigned 32-bit number.
 bool ParseCount(const std::string& text, uint32_t& count)
@@ -99,6 +103,9 @@ void AddGlobalOptions(CLI::App& app, Options& options)
             double seconds;
             return ParseSeconds(text, seconds) ? std::string() : "expected a number of seconds from 0 to 86400";
         });
+    app.add_option("--log", options.log,
+                   "Append one JSON line per job to FILE (JSON Lines): the board, the file, the outcome")
+        ->type_name("FILE");
     app.add_flag("--verbose", options.verbose, "Show every report written to and read from the board on stderr");
 }
 

@@ -18,6 +18,7 @@ struct Options {
     bool setCount = false;
     uint32_t newCount = 0;
     bool passwordStdin = false;
+    std::string log;  // --log FILE, empty for none
 };
 
 // Parses argv into options. False when the run ends here: --help and

@@ -12,6 +12,7 @@
 
 #include "cli/console.h"
 #include "cli/interrupts.h"
+#include "cli/job_log.h"
 #include "cli/password.h"
 #include "cli/record_listing.h"
 #include "cli/terminal.h"
@@ -35,6 +36,8 @@ constexpr size_t kMaxFileName = kFileNameMaxChars;
 // The password check pauses like the service dialog does, against guessing.
 constexpr std::chrono::milliseconds kPasswordPause(kPasswordPauseMs);
 constexpr std::chrono::milliseconds kWaitPoll(200);
+// A booted board may first leave the bus and come back as a new device.
+constexpr double kBootAnswerSeconds = 5;
 
 constexpr const char kIncompleteText[] =
     "Aborted: the board holds an incomplete firmware; program it again before use";
@@ -194,7 +197,34 @@ int ExitStatusOf(const JobOutcome& outcome)
     return kExitFailed;
 }
 
-int Program(Console& console, ConsoleWindow& window)
+// The booted board's own word on what it now runs, asked the way detection
+// asks, until it answers or the time is up.
+int ConfirmBoot(Console& console, const std::string& device, JobLog& log)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kBootAnswerSeconds));
+    for (;;) {
+        ProbeWindow probe(device);
+        if (DetectionJob(probe).end == JobEnd::kDone) {
+            console.Print("Board now reports: " + probe.status, false);
+            log.Set("identity_after", probe.status);
+            log.Said("Board now reports: " + probe.status);
+            return kExitOk;
+        }
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline)
+            break;
+        std::this_thread::sleep_for(std::min<Clock::duration>(kWaitPoll, deadline - now));
+    }
+    const char* const silent = "The board did not answer after booting; check it before use";
+    console.Print(silent, true);
+    log.Set("identity_after", nullptr);
+    log.Said(silent);
+    return kExitUnconfirmed;
+}
+
+int Program(Console& console, ConsoleWindow& window, JobLog& log)
 {
     g_updating = true;
     SetAbortable(true);
@@ -202,23 +232,40 @@ int Program(Console& console, ConsoleWindow& window)
     // Done before the end of abortable: a signal in between only asks.
     g_updating = false;
     console.EndProgress();
-    if (outcome.end == JobEnd::kAborted)
+    log.Outcome(outcome.end);
+    if (outcome.end == JobEnd::kAborted) {
         console.Print(kIncompleteText, true);
+        log.Said(kIncompleteText);
+    }
     // A closing Windows console has waited for the lines above.
     SetAbortable(false);
+    if (outcome.end == JobEnd::kDone)
+        return ConfirmBoot(console, window.Board(), log);
     return outcome.end == JobEnd::kAborted ? kExitFailed : ExitStatusOf(outcome);
 }
 
 // A command that went through prints its result: the counter alone, or that
 // it was set.
-int Service(Console& console, ConsoleWindow& window, uint32_t wparam, int32_t lparam)
+int Service(Console& console, ConsoleWindow& window, uint32_t wparam, int32_t lparam, JobLog& log)
 {
     const JobOutcome outcome = ServiceJob(window, wparam, lparam);
     const uint32_t code = wparam & 0xFFFF;
-    if (outcome.result && code == SVC_GET_SHOT_COUNT)
-        console.Print(std::to_string(static_cast<uint32_t>(*outcome.result)), false);
-    else if (outcome.result && code == SVC_SET_SHOT_COUNT)
-        console.Print(kShotCounterSetText, false);
+    log.Outcome(outcome.end);
+    std::string shown;
+    if (outcome.result && code == SVC_GET_SHOT_COUNT) {
+        shown = std::to_string(static_cast<uint32_t>(*outcome.result));
+        log.Set("shots", static_cast<uint32_t>(*outcome.result));
+    } else if (outcome.result && code == SVC_SET_SHOT_COUNT) {
+        shown = kShotCounterSetText;
+    } else if (outcome.result && code == SVC_PRESSURE_VALUES) {
+        log.Set("pressure", window.info);
+    }
+    if (code == SVC_SET_SHOT_COUNT)
+        log.Set("set", static_cast<uint32_t>(lparam));
+    if (!shown.empty()) {
+        console.Print(shown, false);
+        log.Said(shown);
+    }
     return ExitStatusOf(outcome);
 }
 
@@ -284,8 +331,37 @@ public:
     ConsoleHooks& operator=(const ConsoleHooks&) = delete;
 };
 
+// The path of the board a job for `device` reaches: that one, or the only
+// one attached.
+std::string BoardPath(const std::string& device)
+{
+    const std::vector<std::string> boards = device.empty() ? ListBoards() : std::vector<std::string>{device};
+    return boards.size() == 1 ? boards[0] : device;
+}
+
+// The board's path and its word before the job, for the log.
+void LogBoard(JobLog& log, const std::string& device)
+{
+    if (!log.Enabled())
+        return;
+    ProbeWindow probe(device);
+    const JobEnd end = DetectionJob(probe).end;
+    log.Board(BoardPath(device), end == JobEnd::kDone || end == JobEnd::kFailed ? probe.status : std::string());
+}
+
+int Detect(ConsoleWindow& window, JobLog& log)
+{
+    const JobOutcome outcome = DetectionJob(window);
+    log.Outcome(outcome.end);
+    if (log.Enabled() && (outcome.end == JobEnd::kDone || outcome.end == JobEnd::kFailed)) {
+        log.Board(BoardPath(window.Board()), window.status);
+        log.Said(window.status);
+    }
+    return ExitStatusOf(outcome);
+}
+
 // Waits as asked, refuses or lists several boards, and runs the job.
-int RunJob(const Options& options, Console& console, ConsoleWindow& window)
+int RunJob(const Options& options, Console& console, ConsoleWindow& window, JobLog& log)
 {
     const bool detect = options.command == Command::kDetect;
     // detect reports a missing or busy board itself, in its usual words.
@@ -297,6 +373,7 @@ int RunJob(const Options& options, Console& console, ConsoleWindow& window)
             console.Print(BoardAccessHint(), true);
         else
             console.Print("No board detected within " + Seconds(options.wait), true);
+        log.Outcome(waited == kOpenBoardBusy || waited == kOpenLockUnsafe ? JobEnd::kBoardBusy : JobEnd::kNoBoard);
         return kExitNoBoard;
     }
     if (options.device.empty()) {
@@ -305,33 +382,32 @@ int RunJob(const Options& options, Console& console, ConsoleWindow& window)
             return detect ? DetectSeveral(console, boards) : RefuseSeveral(boards);
     }
 
-    switch (options.command) {
-    case Command::kDetect:
-        return ExitStatusOf(DetectionJob(window));
-    case Command::kProgram:
-        return Program(console, window);
-    case Command::kPressure:
-        return Service(console, window, SVC_PRESSURE_VALUES, 0);
-    default:
-        break;
-    }
+    if (detect)
+        return Detect(window, log);
+    LogBoard(log, options.device);
+    if (options.command == Command::kProgram)
+        return Program(console, window, log);
+    if (options.command == Command::kPressure)
+        return Service(console, window, SVC_PRESSURE_VALUES, 0, log);
     if (options.setCount)
-        return Service(console, window, SVC_SET_SHOT_COUNT, static_cast<int32_t>(options.newCount));
+        return Service(console, window, SVC_SET_SHOT_COUNT, static_cast<int32_t>(options.newCount), log);
     // The query flag rides in the high half, as the window sends it.
-    return Service(console, window, SVC_GET_SHOT_COUNT | (1u << 16), 0);
+    return Service(console, window, SVC_GET_SHOT_COUNT | (1u << 16), 0, log);
 }
 
-}  // namespace
-
-int Run(const Options& options)
+const char* JobName(Command command)
 {
-    if (options.command == Command::kInspect)
-        return InspectFirmware(options.file, stdout, stderr);
-    if (options.command == Command::kProgram && Utf8Characters(options.file) > kMaxFileName) {
-        Fail("the firmware file's path is longer than " + std::to_string(kMaxFileName) + " characters");
-        return kExitUsage;
+    switch (command) {
+    case Command::kProgram: return "program";
+    case Command::kShots: return "shots";
+    case Command::kPressure: return "pressure";
+    default: return "detect";
     }
+}
 
+// Everything after the log is open: the set-up, the password and the job.
+int RunLogged(const Options& options, JobLog& log)
+{
     BoardSetup setup;
     std::string error;
     if (!setup.Start(options, error)) {
@@ -346,6 +422,8 @@ int Run(const Options& options)
     }
     if (options.command == Command::kShots || options.command == Command::kPressure) {
         const int status = CheckPassword(options.passwordStdin);
+        if (status == kExitFailed)
+            log.Said(kPasswordIncorrectText);
         if (status != kExitOk)
             return status;
     }
@@ -360,5 +438,32 @@ int Run(const Options& options)
     ConsoleWindow window(console, options.file, options.device);
     if (UsingUsb(options))
         window.boardInaccessible = UsbBoardInaccessible;
-    return RunJob(options, console, window);
+    window.said = [&log](const std::string& text) { log.Said(text); };
+    return RunJob(options, console, window, log);
+}
+
+}  // namespace
+
+int Run(const Options& options)
+{
+    if (options.command == Command::kInspect)
+        return InspectFirmware(options.file, stdout, stderr);
+    if (options.command == Command::kProgram && Utf8Characters(options.file) > kMaxFileName) {
+        Fail("the firmware file's path is longer than " + std::to_string(kMaxFileName) + " characters");
+        return kExitUsage;
+    }
+    // Opened before any board is touched: a job that cannot be recorded
+    // does not run.
+    JobLog log;
+    std::string error;
+    if (!log.Open(options.log, error)) {
+        Fail("cannot append to the log " + options.log + ": " + error);
+        return kExitUsage;
+    }
+    log.Begin(JobName(options.command));
+    if (options.command == Command::kProgram)
+        log.File(options.file);
+    const int status = RunLogged(options, log);
+    log.End(status);
+    return status;
 }

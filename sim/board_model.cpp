@@ -240,6 +240,7 @@ void BoardModel::BootFirmware(SimReport& reply)
     }
     loader_ = false;
     programming_ = false;
+    booted_ = true;
 }
 
 void BoardModel::CompleteProgramming()

@@ -41,6 +41,7 @@ public:
     bool InLoader() const { return loader_; }
     bool HasFirmware() const { return firmware_; }
     bool ProgrammingOpen() const { return programming_; }
+    bool Booted() const { return booted_; }
     uint32_t ShotCounter() const { return shotCounter_; }
     uint8_t FlashByte(uint32_t address) const;
     const std::map<uint32_t, std::vector<uint8_t>>& FlashBlocks() const { return flash_; }
@@ -62,6 +63,7 @@ private:
     bool firmware_ = true;
     bool programming_ = false;
     bool codeSinceInit_ = false;
+    bool booted_ = false;  // left the loader by BootFirmware
     uint32_t shotCounter_ = 0;
     std::map<uint32_t, std::vector<uint8_t>> flash_;
     std::vector<std::vector<uint8_t>> codeLog_;

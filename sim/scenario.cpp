@@ -263,16 +263,27 @@ bool ReadUploadReply(const json& value, const std::string& key)
     return code == 0x07;
 }
 
+// The keys that are a plain true or false.
+bool ReadFlagKey(const std::string& key, const json& value, SimConfig& config)
+{
+    static const std::pair<const char*, bool SimConfig::*> kFlags[] = {
+        {"present", &SimConfig::present},   {"identifies", &SimConfig::identifies},
+        {"firmware", &SimConfig::firmware}, {"silent_after_boot", &SimConfig::silentAfterBoot},
+        {"loader", &SimConfig::loader},
+    };
+    for (const auto& [name, flag] : kFlags) {
+        if (key == name) {
+            config.*flag = ReadBool(value, key);
+            return true;
+        }
+    }
+    return false;
+}
+
 void ReadKey(const std::string& key, const json& value, SimConfig& config)
 {
-    if (key == "present") {
-        config.present = ReadBool(value, key);
-    } else if (key == "identifies") {
-        config.identifies = ReadBool(value, key);
-    } else if (key == "firmware") {
-        config.firmware = ReadBool(value, key);
-    } else if (key == "loader") {
-        config.loader = ReadBool(value, key);
+    if (ReadFlagKey(key, value, config)) {
+        return;
     } else if (key == "type") {
         config.type = static_cast<int>(ReadInt(value, Key(key), 0, 15, "expected an integer from 0 to 15"));
     } else if (key == "version") {

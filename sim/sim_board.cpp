@@ -342,7 +342,8 @@ SimBoard::Reply SimBoard::Answer(const uint8_t* report, int32_t length, const Fa
     } else {
         reply.bytes = model_.Handle(report, length);
     }
-    reply.fails = faults.readFail || (length == kShortSize && report[1] == kIdentify && !config_.identifies);
+    const bool mute = !config_.identifies || (config_.silentAfterBoot && model_.Booted());
+    reply.fails = faults.readFail || (length == kShortSize && report[1] == kIdentify && mute);
     return reply;
 }
 

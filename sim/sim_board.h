@@ -60,6 +60,8 @@ struct SimFault {
 struct SimConfig {
     bool present = true;
     bool identifies = true;
+    // Once booted from its loader, identify requests fail as with identifies.
+    bool silentAfterBoot = false;
     int type = 3;
     bool firmware = true;
     bool loader = false;  // starts in the loader

@@ -1,4 +1,5 @@
 // The JSON dump of the board's state, as written on close.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -54,6 +55,8 @@ std::string SimBoard::DumpJsonLocked() const
     dump["data"] = std::move(data);
     dump["code"] = std::move(code);
     dump["open_handles"] = handles_.size();
+    // Whether a host left the board alone, as a background tab must.
+    dump["reports"] = std::count_if(trace_.begin(), trace_.end(), [](const SimTraceEntry& e) { return e.fromHost; });
     return dump.dump(2);
 }
 

@@ -1,6 +1,7 @@
 # A whole update by the command-line program on the simulated board, run as
 # a user runs it: exit status 0, and "Update complete!" after the board is
-# booted, before the status goes back to idle; and inspect finds no problem.
+# booted, before the status goes back to idle, then the booted board's word;
+# and inspect finds no problem.
 #   cmake -P cli_sim_program.cmake [LAUNCHER...] VELKOR FIRMWARE
 # The launcher is how a cross-built program runs here (Wine).
 # The command is what follows the script's path.
@@ -27,8 +28,8 @@ string(REPLACE "\r" "" out "${out}")
 if(NOT status STREQUAL "0")
   message(FATAL_ERROR "exit status ${status}, expected 0\nstdout:\n${out}\nstderr:\n${err}")
 endif()
-if(NOT out MATCHES "\nDone\\.\nUpdate complete!\nWait\\.\\.\\.\n$")
-  message(FATAL_ERROR "the output does not end with Done., Update complete!, Wait...\nstdout:\n${out}\nstderr:\n${err}")
+if(NOT out MATCHES "\nDone\\.\nUpdate complete!\nWait\\.\\.\\.\nBoard now reports: Connected: Ferrit XR, version 3\\.02b\n$")
+  message(FATAL_ERROR "the output does not end with Done., Update complete!, Wait..., Board now reports: ...\nstdout:\n${out}\nstderr:\n${err}")
 endif()
 
 # The file checker opens the same name the same way.

@@ -197,6 +197,40 @@ async function unplugged(profile) {
   dumpMatches('rerun dump', dump, '--reruns');
 }
 
+// A node the browser may not open (hidraw without the udev rule): the page
+// names the fix rather than "No board detected".
+async function refusedNode(profile) {
+  const board = await startBoard({});
+  const page = await openPage(profile);
+  await statusIs(page, identity);
+  spawnSync('sh', ['-c', 'chmod 000 /dev/hidraw*']);
+  const told = await page.waitForFunction(
+    () => document.getElementById('status').textContent.includes('may not open it'), null, { polling: 50 })
+    .then(() => true, () => false);
+  check('a node the browser may not open: the page names the udev rule', told, await page.textContent('#status'));
+  spawnSync('sh', ['-c', 'chmod 600 /dev/hidraw*']);
+  await page.close();
+  await stopBoard(board);
+}
+
+// A tab in the background leaves the board alone: not one report while the
+// page is hidden, the board plugged in meanwhile included.
+async function hiddenTab(profile) {
+  const page = await openPage(profile);
+  await statusIs(page, 'No board detected');
+  await page.evaluate(() => {
+    Object.defineProperty(document, 'hidden', { get: () => true });
+    document.dispatchEvent(new Event('visibilitychange'));
+  });
+  const dump = `${env.WORK}/hidden.json`;
+  const board = await startBoard({ dump });
+  await new Promise((resolve) => setTimeout(resolve, 5000));
+  await stopBoard(board);
+  const { reports } = JSON.parse(readFileSync(dump, 'utf8'));
+  check('a hidden tab sends the board no report', reports === 0, `${reports} reports`);
+  await page.close();
+}
+
 const browser = await chromium.launch({
   executablePath: env.CHROMIUM || '/usr/lib/chromium/chromium', headless: true, args: ['--no-sandbox'],
 });
@@ -209,6 +243,8 @@ try {
   await stopBoard(board);
   await silentErase(profile);
   await unplugged(profile);
+  await refusedNode(profile);
+  await hiddenTab(profile);
 } catch (error) {
   check('the page run', false, error.stack);
 } finally {

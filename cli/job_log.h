@@ -1,0 +1,38 @@
+// velkor --log: one JSON object per job, filled in as the run goes and
+// appended as one line when it ends.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/log_file.h"
+#include "job/outcome.h"
+
+class JobLog {
+public:
+    // No path: no log, and every call below does nothing.
+    bool Open(const std::string& path, std::string& error);
+    bool Enabled() const { return file_.IsOpen(); }
+
+    // The job's name, the time and the program; starts the clock.
+    void Begin(const char* job);
+    // The board the job is for, and its status line as detection saw it.
+    void Board(const std::string& path, const std::string& identity);
+    // The firmware file's name, size and SHA-256, read as the update reads it.
+    void File(const std::string& path);
+    void Set(const char* key, const nlohmann::ordered_json& value);
+    void Outcome(JobEnd end);
+    // A text the user saw: an error, a completion, a result.
+    void Said(const std::string& text);
+    // Appends the record with the exit status and the time taken; a log that
+    // takes no more is one line on stderr.
+    void End(int status);
+
+private:
+    LogFile file_;
+    nlohmann::ordered_json record_;
+    std::string said_;
+    std::chrono::steady_clock::time_point start_;
+};
