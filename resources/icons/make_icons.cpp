@@ -433,8 +433,10 @@ int main(int argc, char** argv)
     if (argc == 5 && std::string(argv[1]) == "--pam") {
         Drawing drawing;
         const int size = std::atoi(argv[3]);
-        if (size < 1 || size > 4096)
-            return Fail(argv[3], "SIZE must be 1 to 4096") ? 0 : 2;
+        if (size < 1 || size > 4096) {
+            Fail(argv[3], "SIZE must be 1 to 4096");
+            return 2;
+        }
         return Parse(argv[2], drawing) && WritePam(drawing, size, argv[4]) ? 0 : 2;
     }
     const bool check = argc == 4 && std::string(argv[1]) == "--check";
