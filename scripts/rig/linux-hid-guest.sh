@@ -199,7 +199,10 @@ start_board "{\"dump\": \"$work/dump.json\"}"
 timeout -k 5 60 "$velkor" program "$enc" >"$work/first.out" 2>&1 &
 first=$!  # timeout leads its own process group, velkor in it
 deadline=$((SECONDS + 30))
-until grep -q '^Uploading data' "$work/first.out" || [ "$SECONDS" -ge "$deadline" ]; do sleep 0.05; done
+# Held as soon as it has the board: the uploads pass in a fraction of a
+# second, quicker than this loop may look, but the loader's 500 ms settle
+# comes first.
+until grep -q '^Starting update process' "$work/first.out" || [ "$SECONDS" -ge "$deadline" ]; do sleep 0.05; done
 kill -STOP -- -"$first"
 stopped_at=${EPOCHREALTIME/./}
 grep -qxF "Update complete!" "$work/first.out" && fail "busy" "the first program ended before the others started"
