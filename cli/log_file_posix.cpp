@@ -1,6 +1,7 @@
 #include "cli/log_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,9 +28,20 @@ bool LogFile::Open(const std::string& path, std::string& error)
 
 bool LogFile::Append(const std::string& line, std::string& error)
 {
-    const ssize_t written = write(static_cast<int>(handle_), line.data(), line.size());
+    const int fd = static_cast<int>(handle_);
+    const ssize_t written = write(fd, line.data(), line.size());
     if (written == static_cast<ssize_t>(line.size()))
         return true;
-    error = written < 0 ? std::strerror(errno) : "the line was cut short";
+    if (written < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    // A disk that filled up mid-line: take the part back, unless someone
+    // else has appended since.
+    struct stat st;
+    const off_t end = lseek(fd, 0, SEEK_CUR);
+    const bool last = end >= written && fstat(fd, &st) == 0 && st.st_size == end;
+    error = last && ftruncate(fd, end - written) == 0 ? "no room for the whole line"
+                                                  : "no room for the whole line, and the part written could not be taken back";
     return false;
 }

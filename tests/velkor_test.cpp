@@ -261,6 +261,7 @@ TEST(Velkor, Table)
 // stops the run before the board is opened.
 TEST(Velkor, Log)
 {
+    const std::string kFilled = json{{"earlier", std::string(400, '.')}}.dump() + "\n";
     TempDir dir;
     const std::string pw = Quote(dir.Write("pw", kPw)), dump = dir.Path("dump.json");
     const auto velkor = [&](const std::string& args) {
@@ -271,8 +272,12 @@ TEST(Velkor, Log)
         velkor("--sim demo detect") + velkor("--sim demo program " + Quote(kDemo)) +
             velkor("--sim demo shots --password-stdin") + velkor("--sim demo shots --set 7 --password-stdin") +
             velkor("--sim demo pressure --password-stdin") + velkor("--sim " + erase + " program " + Quote(kDemo)) +
-            "sha256sum " + Quote(kDemo),
+            // Killed mid-update: no record, and none cut short.
+            Command(kVelkor, {"--log", dir.Path("log"), "--sim", dir.Write("u.json", R"({"latency": "usb-fs"})"), "program", kDemo}) +
+            " >k & p=$!; WaitFor k 'Uploading data'; kill -KILL $p; wait $p; sha256sum " + Quote(kDemo),
         Command(kVelkor, {"--log", "/dev/full", "--sim", dir.Write("d.json", json{{"dump", dump}}.dump()), "program", kDemo}),
+        // A disk that fills up within the record (sh counts 512-byte blocks).
+        "ulimit -f 1; " + Command(kVelkor, {"--log", dir.Write("small", kFilled), "--sim", "demo", "detect"}),
     });
     std::istringstream lines(dir.Read("log"));
     std::vector<json> records;
@@ -295,6 +300,8 @@ TEST(Velkor, Log)
     EXPECT_EQ(r[1].status, 2);
     EXPECT_EQ(r[1].err, "velkor: cannot append to the log /dev/full: No space left on device\n");
     EXPECT_FALSE(std::filesystem::exists(dump)) << "the board was opened";
+    EXPECT_EQ(r[2].err, "velkor: could not write the log: no room for the whole line\n");
+    EXPECT_EQ(dir.Read("small"), kFilled);
 }
 
 // A file of data blocks only: the transfer starts without mode switches.

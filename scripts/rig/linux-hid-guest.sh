@@ -113,6 +113,19 @@ printf 'fill 0x000000 16384 0x00\n' >"$work/zeros.fw"
 start_board "{\"dump\": \"$work/dump.json\"}"
 run "program zeros" 0 "Update complete!" "$velkor" program "$work/zeros.enc"
 run "program" 0 "Update complete!" "$velkor" program "$enc" && { stop_board; dump_ok "program dump" "$work/dump.json"; } || stop_board
+grep -qxF "Board now reports: Connected: Ferrit XR, version 3.02b" "$work/out" &&
+  pass "program: the booted board's word" || fail "program: the booted board's word" "$(tr '\n' '|' <"$work/out")"
+
+# The booted board's word: silent after its boot, and gone from the bus with
+# the update's last reply to come back 1.5 s later as a new device.
+start_board '{"silent_after_boot": true}'
+run "silent after boot" 4 "The board did not answer after booting; check it before use" "$velkor" program "$enc"
+stop_board
+# The update's reports, less the confirmation's identify and its reply.
+reports=$("$velkor" --sim demo --verbose program "$enc" 2>&1 | grep -c '^write\|^read ')
+start_board "{\"unplug_after\": $((reports - 2)), \"replug_after_ms\": 1500}"
+run "re-enumerated after boot" 0 "Board now reports: Connected: Ferrit XR, version 3.02b" "$velkor" program "$enc"
+stop_board
 
 # The service commands with the password.
 start_board '{"shot_counter": 4321}'
