@@ -2,10 +2,29 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+namespace {
+
+// A full disk takes an empty write; it is found here, before the job, and
+// not when the record has nowhere to go. A pipe or a terminal has no disk.
+bool RoomForRecords(int fd)
+{
+    constexpr unsigned long long kRoom = 64 * 1024;
+    struct stat st;
+    struct statvfs fs;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fstatvfs(fd, &fs) != 0 ||
+        static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize >= kRoom)
+        return true;
+    errno = ENOSPC;
+    return false;
+}
+
+}  // namespace
 
 LogFile::~LogFile()
 {
@@ -16,7 +35,7 @@ LogFile::~LogFile()
 bool LogFile::Open(const std::string& path, std::string& error)
 {
     const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0 || write(fd, "", 0) < 0) {
+    if (fd < 0 || write(fd, "", 0) < 0 || !RoomForRecords(fd)) {
         error = std::strerror(errno);
         if (fd >= 0)
             close(fd);

@@ -276,6 +276,10 @@ TEST(Velkor, Log)
             Command(kVelkor, {"--log", dir.Path("log"), "--sim", dir.Write("u.json", R"({"latency": "usb-fs"})"), "program", kDemo}) +
             " >k & p=$!; WaitFor k 'Uploading data'; kill -KILL $p; wait $p; sha256sum " + Quote(kDemo),
         Command(kVelkor, {"--log", "/dev/full", "--sim", dir.Write("d.json", json{{"dump", dump}}.dump()), "program", kDemo}),
+        // A full disk, which takes an empty write.
+        "mkdir " + Quote(dir.Path("full")) + " && unshare -rm sh -c 'mount -t tmpfs -o size=64k none \"$0\" && " +
+            "cat /dev/zero >\"$0/fill\" 2>/dev/null; exec \"$@\"' " + Quote(dir.Path("full")) + " " +
+            Command(kVelkor, {"--log", dir.Path("full/log"), "--sim", dir.Path("d.json"), "program", kDemo}),
         // A disk that fills up within the record (sh counts 512-byte blocks).
         "ulimit -f 1; " + Command(kVelkor, {"--log", dir.Write("small", kFilled), "--sim", "demo", "detect"}),
     });
@@ -300,7 +304,9 @@ TEST(Velkor, Log)
     EXPECT_EQ(r[1].status, 2);
     EXPECT_EQ(r[1].err, "velkor: cannot append to the log /dev/full: No space left on device\n");
     EXPECT_FALSE(std::filesystem::exists(dump)) << "the board was opened";
-    EXPECT_EQ(r[2].err, "velkor: could not write the log: no room for the whole line\n");
+    EXPECT_EQ(r[2].status, 2);
+    EXPECT_EQ(r[2].err, "velkor: cannot append to the log " + dir.Path("full/log") + ": No space left on device\n");
+    EXPECT_EQ(r[3].err, "velkor: could not write the log: no room for the whole line\n");
     EXPECT_EQ(dir.Read("small"), kFilled);
 }
 
