@@ -1,37 +1,6 @@
 #include "cli/job_log.h"
 
 #include <cstdio>
-#include <ctime>
-#include <fstream>
-#include <iterator>
-
-#include "cli/sha256.h"
-#include "velkor_version.h"
-
-namespace {
-
-const char* EndName(JobEnd end)
-{
-    switch (end) {
-    case JobEnd::kDone: return "done";
-    case JobEnd::kFailed: return "failed";
-    case JobEnd::kAborted: return "aborted";
-    case JobEnd::kNoBoard: return "no board";
-    case JobEnd::kBoardBusy: return "board busy";
-    case JobEnd::kSeveralBoards: return "several boards";
-    }
-    return "failed";
-}
-
-std::string UtcNow()
-{
-    const std::time_t now = std::time(nullptr);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-    return text;
-}
-
-}  // namespace
 
 bool JobLog::Open(const std::string& path, std::string& error)
 {
@@ -40,53 +9,40 @@ bool JobLog::Open(const std::string& path, std::string& error)
 
 void JobLog::Begin(const char* job)
 {
-    start_ = std::chrono::steady_clock::now();
-    record_ = {{"time", UtcNow()}, {"program", "velkor"}, {"version", VELKOR_VERSION_TEXT}, {"job", job}};
+    record_.Begin("velkor", job);
 }
 
 void JobLog::Board(const std::string& path, const std::string& identity)
 {
-    record_["board"] = {{"path", path}, {"identity", identity}};
+    record_.Board(path, identity);
 }
 
 void JobLog::File(const std::string& path)
 {
-    if (!Enabled())
-        return;
-    std::ifstream in(path, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-    record_["file"] = {{"name", path}};
-    if (in.good() || in.eof())
-        record_["file"].update({{"size", bytes.size()}, {"sha256", Sha256Hex(bytes)}});
+    if (Enabled())
+        record_.File(path, path);
 }
 
 void JobLog::Set(const char* key, const nlohmann::ordered_json& value)
 {
-    record_[key] = value;
+    record_.Set(key, value);
 }
 
 void JobLog::Outcome(JobEnd end)
 {
-    record_["outcome"] = EndName(end);
+    record_.Outcome(end);
 }
 
 void JobLog::Said(const std::string& text)
 {
-    said_ += (said_.empty() ? "" : "\n") + text;
+    record_.Said(text);
 }
 
 void JobLog::End(int status)
 {
     if (!Enabled())
         return;
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start_;
-    record_["text"] = said_;
-    record_["exit"] = status;
-    record_["duration_s"] = static_cast<double>(static_cast<long long>(took.count() * 1000)) / 1000;
-    if (!record_.contains("outcome"))
-        record_["outcome"] = status == 0 ? "done" : "failed";
     std::string error;
-    // Bytes that are not UTF-8 (a file name) are replaced, not a reason to lose the record.
-    if (!file_.Append(record_.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n", error))
+    if (!file_.Append(record_.Line(status), error))
         std::fprintf(stderr, "velkor: could not write the log: %s\n", error.c_str());
 }

@@ -1,13 +1,13 @@
-// velkor --log: one JSON object per job, filled in as the run goes and
-// appended as one line when it ends.
+// velkor --log: the job's record (job/job_record.h), appended as one line
+// when the run ends.
 #pragma once
 
-#include <chrono>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "cli/log_file.h"
+#include "job/job_record.h"
 #include "job/outcome.h"
 
 class JobLog {
@@ -32,7 +32,5 @@ public:
 
 private:
     LogFile file_;
-    nlohmann::ordered_json record_;
-    std::string said_;
-    std::chrono::steady_clock::time_point start_;
+    JobRecord record_;
 };

@@ -41,6 +41,9 @@ async function boardStates() {
   await ready.click('#program');
   await ready.waitForSelector('#message[open]');
   await shot(ready, 'done');
+  await ready.click('#message-ok');
+  await ready.waitForFunction(() => document.getElementById('boot-report').textContent !== '');
+  await shot(ready, 'booted');
 
   // Full-speed USB timing: the bar is caught on its way.
   const updating = await demo('{"latency": "usb-fs"}', firmware);

@@ -45,8 +45,27 @@ let jobs = Promise.resolve();
 // Resolves to what the call returns (0 when it threw).
 function run(name, types = [], args = []) {
   jobs = jobs.then(() => core.ccall(name, 'number', types, args, { async: true }))
-    .catch((error) => { console.error(name, error); return 0; });
+    .catch((error) => { console.error(name, error); return 0; })
+    .then((value) => { offerLog(); return value; });
   return jobs;
+}
+
+// Nothing to save before the first job; none while an update runs, when the
+// browser's save dialog could cover the abort.
+function offerLog() {
+  const none = core._web_log_records() === 0;
+  $('save-log').disabled = none || state.updating;
+  $('save-log').title = none ? 'Nothing to save yet' : '';
+}
+
+// The session's records, as velkor --log keeps them, straight from memory to
+// a download: nothing goes over the network.
+function saveLog() {
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(new Blob([core.UTF8ToString(core._web_log())], { type: 'application/jsonl' }));
+  link.download = `velkor-web-${new Date().toISOString().slice(0, 19).replace(/:/g, '-')}Z.jsonl`;
+  link.click();
+  setTimeout(() => URL.revokeObjectURL(link.href), 60000);
 }
 
 // Called straight, not through ccall: while a job waits, ccall would hand
@@ -110,6 +129,7 @@ function refresh() {
 function setMenuEnabled(on) {
   for (const button of document.querySelectorAll('.menu button'))
     button.disabled = !on;
+  offerLog();
 }
 
 // Closing the tab would end the update half way: the browser asks first.
@@ -213,7 +233,9 @@ function programOrAbort() {
   state.updating = true;
   setMenuEnabled(false);
   addEventListener('beforeunload', askBeforeLeaving);
-  run('web_update');
+  $('boot-report').textContent = '';
+  // The job ends (jobEnded) before the booted board has had its say.
+  run('web_update').then(() => { $('boot-report').textContent = core.UTF8ToString(core._web_boot_report()); });
 }
 
 async function connect() {
@@ -351,6 +373,7 @@ function wireControls(demo) {
   $('message-yes').addEventListener('click', () => $('message').close('yes'));
   $('message-no').addEventListener('click', () => $('message').close('no'));
   $('menu-about').addEventListener('click', () => $('about').showModal());
+  $('save-log').addEventListener('click', saveLog);
   $('about-ok').addEventListener('click', () => $('about').close());
   $('about-version').textContent = text(TEXT.version);
   wireServiceMode();
@@ -392,6 +415,7 @@ async function start() {
     update: core.ccall('web_update_message', 'number', [], []),
   };
   wireControls(demo !== null);
+  offerLog();
   $('app').hidden = false;
   const error = core.ccall('web_start', 'string', ['number', 'string'], [demo !== null ? 1 : 0, demo || '']);
   if (error) {

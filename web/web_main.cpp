@@ -7,7 +7,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "job/boot_texts.h"
+#include "job/job_record.h"
 #include "job/messages.h"
 #include "job/service_password.h"
 #include "job/window_texts.h"
@@ -52,6 +55,132 @@ std::optional<LinkSetup> g_link;
 std::string g_text;
 // The last service job's outcome: the page takes the count from it.
 JobOutcome g_service;
+// The session's job records, a line each, for "Save log"; they never leave the page.
+std::string g_log;
+int g_records = 0;
+// The board's word at the last detection: what a record says it was before its job.
+std::string g_identity;
+// After an update: the booted board's word, or that it gave none.
+std::string g_bootReport;
+
+// The records name the page, so a reader can tell them from velkor's.
+constexpr char kProgramName[] = "velkor-web";
+constexpr double kBootPollMs = 250;
+
+// Passes everything on to the page and keeps what a record needs: the status
+// line detection wrote, and the boxes' texts.
+class RecordingWindow : public JobWindow {
+public:
+    explicit RecordingWindow(JobRecord* record) : record_(record) {}
+
+    std::string status;
+    // The last box that was no error: a service job's readout.
+    std::string info;
+
+    void SetStatus(const char* text) override
+    {
+        status = text;
+        page_.SetStatus(text);
+    }
+    void SetProgressRange(uint32_t upper) override { page_.SetProgressRange(upper); }
+    void SetProgressPos(uint32_t pos) override { page_.SetProgressPos(pos); }
+    int ShowMessage(const char* text, const char* caption, MessageIcon icon) override
+    {
+        if (icon != kIconError)
+            info = text;
+        Say(text);
+        return page_.ShowMessage(text, caption, icon);
+    }
+    void ShowOpenFailure(JobEnd why, const char* text, OpenFailurePlace place) override
+    {
+        if (place == OpenFailurePlace::kErrorBox)
+            Say(text);
+        page_.ShowOpenFailure(why, text, place);
+    }
+    void SendResult(uint32_t message, uint32_t wparam, int32_t lparam) override
+    {
+        page_.SendResult(message, wparam, lparam);
+    }
+    void ReadFileName(char* buf, size_t size) override { page_.ReadFileName(buf, size); }
+    bool TakeAbort() override { return page_.TakeAbort(); }
+
+    void Say(const std::string& text)
+    {
+        if (record_ != nullptr)
+            record_->Said(text);
+    }
+
+private:
+    JobWindow& page_ = PageWindow();
+    JobRecord* record_;
+};
+
+// The board a job is for, as the page last detected it.
+void RecordBoard(JobRecord& record)
+{
+    const std::vector<std::string> boards = ListBoards();
+    record.Board(boards.size() == 1 ? boards.front() : std::string(), g_identity);
+}
+
+void KeepRecord(JobRecord& record)
+{
+    g_log += record.Line(std::nullopt);
+    ++g_records;
+}
+
+// The booted board's word: detection, until it answers or the time is up.
+// Its status line goes into the record as velkor's does, null for none.
+void ConfirmBoot(JobRecord& record, RecordingWindow& window)
+{
+    const double deadline = emscripten_get_now() + kBootAnswerSeconds * 1000;
+    for (;;) {
+        RecordingWindow probe(nullptr);
+        if (DetectionJob(probe).end == JobEnd::kDone) {
+            g_identity = probe.status;
+            g_bootReport = kBootReportPrefix + probe.status;
+            record.Set("identity_after", probe.status);
+            window.Say(g_bootReport);
+            return;
+        }
+        const double left = deadline - emscripten_get_now();
+        if (left <= 0)
+            break;
+        emscripten_sleep(static_cast<unsigned>(std::min(left, kBootPollMs)));
+    }
+    g_bootReport = kBootSilentText;
+    record.Set("identity_after", nullptr);
+    window.Say(g_bootReport);
+}
+
+// A service command as one service job, and its record.
+int RunService(const char* job, uint32_t wparam, int32_t lparam)
+{
+    JobRecord record;
+    record.Begin(kProgramName, job);
+    RecordBoard(record);
+    RecordingWindow window(&record);
+    g_service = ServiceJob(window, wparam, lparam);
+    record.Outcome(g_service.end);
+    const std::optional<int32_t> result = g_service.result;
+    switch (wparam & 0xFFFF) {
+    case SVC_GET_SHOT_COUNT:
+        if (result) {
+            record.Set("shots", static_cast<uint32_t>(*result));
+            window.Say(std::to_string(static_cast<uint32_t>(*result)));
+        }
+        break;
+    case SVC_SET_SHOT_COUNT:
+        record.Set("set", static_cast<uint32_t>(lparam));
+        if (result)
+            window.Say(kShotCounterSetText);
+        break;
+    default:
+        if (result)
+            record.Set("pressure", window.info);
+    }
+    KeepRecord(record);
+    return result ? 1 : 0;
+}
 
 // The board's pauses yield to the page instead of blocking it.
 void PageSleep(uint32_t milliseconds)
@@ -102,14 +231,50 @@ EMSCRIPTEN_KEEPALIVE const char* web_start(int demo, const char* scenario)
     return g_text.c_str();
 }
 
+// Detection is not recorded: the page runs it every second, and each job's
+// record names the board it found.
 EMSCRIPTEN_KEEPALIVE void web_detect()
 {
-    DetectionJob(PageWindow());
+    RecordingWindow window(nullptr);
+    const JobEnd end = DetectionJob(window).end;
+    g_identity = end == JobEnd::kDone || end == JobEnd::kFailed ? window.status : std::string();
 }
 
+// The update, then the booted board's word (web_boot_report), all in one
+// record. The file is named as chosen; its checksum is of the copy the job reads.
 EMSCRIPTEN_KEEPALIVE void web_update()
 {
-    UpdateJob(PageWindow());
+    JobRecord record;
+    record.Begin(kProgramName, "program");
+    char path[kFileNameBufferSize];
+    PageWindow().ReadFileName(path, sizeof path);
+    const std::string chosen = path;
+    record.File(chosen.substr(chosen.find_last_of('/') + 1), chosen);
+    RecordBoard(record);
+    RecordingWindow window(&record);
+    const JobEnd end = UpdateJob(window).end;
+    record.Outcome(end);
+    g_bootReport.clear();
+    if (end == JobEnd::kDone)
+        ConfirmBoot(record, window);
+    KeepRecord(record);
+}
+
+// "" until an update has ended.
+EMSCRIPTEN_KEEPALIVE const char* web_boot_report()
+{
+    return g_bootReport.c_str();
+}
+
+// The session's records, JSON Lines; and how many.
+EMSCRIPTEN_KEEPALIVE const char* web_log()
+{
+    return g_log.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE int web_log_records()
+{
+    return g_records;
 }
 
 // The hint line, from the last board report and whether a file is chosen.
@@ -154,20 +319,17 @@ EMSCRIPTEN_KEEPALIVE int web_check_password(const char* entry)
 // 1 when the command went through (the job's outcome has a result).
 EMSCRIPTEN_KEEPALIVE int web_read_shot_counter()
 {
-    g_service = ServiceJob(PageWindow(), (1u << 16) | SVC_GET_SHOT_COUNT, 0);
-    return g_service.result ? 1 : 0;
+    return RunService("shots", (1u << 16) | SVC_GET_SHOT_COUNT, 0);
 }
 
 EMSCRIPTEN_KEEPALIVE int web_set_shot_counter(uint32_t count)
 {
-    g_service = ServiceJob(PageWindow(), SVC_SET_SHOT_COUNT, static_cast<int32_t>(count));
-    return g_service.result ? 1 : 0;
+    return RunService("shots", SVC_SET_SHOT_COUNT, static_cast<int32_t>(count));
 }
 
 EMSCRIPTEN_KEEPALIVE int web_pressure_values()
 {
-    g_service = ServiceJob(PageWindow(), SVC_PRESSURE_VALUES, 0);
-    return g_service.result ? 1 : 0;
+    return RunService("pressure", SVC_PRESSURE_VALUES, 0);
 }
 
 // The last service command's result: the counter, unsigned as the dialog

@@ -38,6 +38,22 @@ async function textOf(page, id, expected) {
   await page.waitForFunction(([el, want]) => document.getElementById(el).textContent === want, [id, expected]);
 }
 
+// "Save log": the downloaded file's records.
+async function savedLog(page) {
+  const [download] = await Promise.all([page.waitForEvent('download'), page.click('#save-log')]);
+  assert.match(download.suggestedFilename(), /^velkor-web-.*\.jsonl$/);
+  return readFileSync(await download.path(), 'utf8').trimEnd().split('\n').map((line) => JSON.parse(line));
+}
+
+// An update of the firmware file, its box answered.
+async function update(page) {
+  await page.setInputFiles('#firmware-file', firmware);
+  await textOf(page, 'hint', 'Ready');
+  await page.click('#program');
+  await textOf(page, 'message-text', 'Update complete!');
+  await page.click('#message-ok');
+}
+
 test('demo board: detection, update with progress, the board holds the file', async () => {
   const page = await openPage('?demo');
   await connected(page);
@@ -70,6 +86,13 @@ test('demo board: detection, update with progress, the board holds the file', as
   await page.click('#message-ok');
   await textOf(page, 'program', 'Program');
   await textOf(page, 'hint', 'Ready');
+  await textOf(page, 'boot-report', 'Board now reports: Connected: Ferrit XR, version 3.02b');
+  // The record as velkor --log writes it, less the exit status.
+  const [record] = await savedLog(page);
+  assert.deepEqual(Object.keys(record), ['time', 'program', 'version', 'job', 'file', 'board', 'outcome', 'identity_after', 'text', 'duration_s']);
+  assert.deepEqual([record.program, record.job, record.outcome, record.identity_after, record.board.identity],
+    ['velkor-web', 'program', 'done', 'Connected: Ferrit XR, version 3.02b', 'Connected: Ferrit XR, version 3.02b']);
+  assert.deepEqual(record.file, { name: 'demo.enc', size, sha256: createHash('sha256').update(readFileSync(firmware)).digest('hex') });
   const dump = JSON.parse(await page.evaluate(() => window.velkorDemo.dump()));
   assert.equal(dump.mode, 'application');
   assert.ok(Object.keys(dump.data).length > 0 || dump.code.length > 0, 'the board was written');
@@ -114,6 +137,19 @@ test('program aborts a running update, silently, and the board is left unfinishe
     const reference = JSON.parse(readFileSync(process.env.REFERENCE_DUMP, 'utf8'));
     assert.notDeepEqual([dump.data, dump.code], [reference.data, reference.code]);
   }
+  await close(page);
+});
+
+test('a board silent after its boot: the page says so, the record has no identity after', async () => {
+  const page = await openPage('?demo=' + encodeURIComponent('{"silent_after_boot": true}'));
+  await connected(page);
+  assert.equal(await page.getAttribute('#save-log', 'title'), 'Nothing to save yet');
+  assert.equal(await page.isDisabled('#save-log'), true);
+  await update(page);
+  await textOf(page, 'boot-report', 'The board did not answer after booting; check it before use');
+  const [record] = await savedLog(page);
+  assert.deepEqual([record.outcome, record.identity_after, record.text],
+    ['done', null, 'Update complete!\nThe board did not answer after booting; check it before use']);
   await close(page);
 });
 
@@ -308,6 +344,9 @@ test('service mode: the shot counter read from the board and set, the raw pressu
   // As shown: the lines and the columns' double spaces kept.
   assert.equal(await page.innerText('#message-text'), '1D = 010203  1B = 0A0B0C\n2D = 102030  2B = A0B0C0\n');
   assert.equal(await page.getAttribute('#message', 'data-icon'), 'information');
+  await page.click('#message-ok');
+  assert.deepEqual((await savedLog(page)).map((r) => [r.job, r.outcome, r.shots ?? r.set ?? r.pressure]), [['shots', 'done', 1000],
+    ['shots', 'done', 70000], ['pressure', 'done', '1D = 010203  1B = 0A0B0C\n2D = 102030  2B = A0B0C0\n']]);
   await close(page);
 });
 
@@ -322,9 +361,7 @@ test('installed: offline after one visit a demo update completes; a new build re
   await (await page.context().newCDPSession(page)).send('Network.clearBrowserCache');
   await page.context().setOffline(true);
   await page.goto(served.url + '?demo');
-  await page.setInputFiles('#firmware-file', firmware);
-  await page.click('#program');
-  await textOf(page, 'message-text', 'Update complete!');
+  await update(page);
 
   // Each cache of the origin: name -> { file: its SHA-256 }.
   const cached = () => page.evaluate(async () => Object.fromEntries(await Promise.all((await caches.keys()).map(async (name) => [name, Object.fromEntries(

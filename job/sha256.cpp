@@ -1,4 +1,4 @@
-#include "cli/sha256.h"
+#include "job/sha256.h"
 
 #include <array>
 #include <cstdint>
