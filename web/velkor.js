@@ -122,6 +122,10 @@ function refresh() {
   const haveFile = state.file !== '';
   $('hint').textContent = state.accessHint || core.UTF8ToString(core._web_hint(state.boardStatus, haveFile ? 1 : 0));
   $('program').disabled = !((state.boardStatus & 0xffff) && haveFile);
+  // The booted board's word is about that board: the next one plugged in
+  // must not seem to have said it.
+  if (state.boardStatus === 0)
+    $('boot-report').textContent = '';
 }
 
 // While an update runs nothing may cover the Program button, which aborts it:
