@@ -436,8 +436,10 @@ TEST(Velkor, EachBoard)
     const std::string ctrlC = " & p=$!; WaitFor $";
     const std::vector<Result> r = Shell(dir, {
         Command(kVelkor, {"--log", dir.Path("log"), "--wait", "1.5", "--sim", lineup}) + each,
-        "env --default-signal=INT " + Command(kVelkor, {"--sim", "demo"}) + each + ctrlC + "OUT Unplug; kill -INT $p; wait $p",
-        "env --default-signal=INT " + Command(kVelkor, {"--verbose", "--sim", usb, "program", "--each", big}) +
+        // timeout passes the Ctrl+C on, and ends a run that ignored it.
+        "env --default-signal=INT timeout -s KILL 20 " + Command(kVelkor, {"--sim", "demo"}) + each + ctrlC +
+            "OUT Unplug; kill -INT $p; wait $p",
+        "env --default-signal=INT timeout -s KILL 20 " + Command(kVelkor, {"--verbose", "--sim", usb, "program", "--each", big}) +
             ctrlC + "ERR 'write 00 c2'; kill -INT $p; wait $p",
     });
     EXPECT_EQ(r[0].status, 1) << Describe(r[0]);

@@ -128,7 +128,6 @@ JobOutcome RunWithFile(JobWindow& window, const FirmwareImage& image)
 {
     Job job(window);
     job.image = image;
-    job.image.position = 0;
     job.window.SetProgressPos(0);
     job.window.SetProgressRange(static_cast<uint32_t>(job.image.bytes.size()));
     job.window.SetStatus("Connecting...");
