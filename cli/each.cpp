@@ -91,21 +91,23 @@ std::optional<std::string> NextBoard(Session& s)
 bool WaitUntilUnplugged(Session& s, std::string path)
 {
     s.console.Print("Unplug the board to go on", false);
-    std::optional<Clock::time_point> leftAt;
+    bool gone = false;
+    Clock::time_point leftAt{};
     std::vector<std::string> others;  // attached when it left
     for (;;) {
         const std::vector<std::string> boards = ListBoards();
         const auto back = std::find_if(boards.begin(), boards.end(),
                                        [&others](const std::string& b) { return !Listed(others, b); });
         if (Listed(boards, path)) {
-            leftAt.reset();
-        } else if (!leftAt) {
+            gone = false;
+        } else if (!gone) {
+            gone = true;
             leftAt = Clock::now();
             others = boards;
         } else if (back != boards.end()) {
             path = *back;
-            leftAt.reset();
-        } else if (Clock::now() - *leftAt >= kReturnGrace) {
+            gone = false;
+        } else if (Clock::now() - leftAt >= kReturnGrace) {
             return true;
         }
         if (StopAsked(kWaitPoll))
