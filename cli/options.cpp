@@ -31,7 +31,8 @@ const char kFooter[] = R"(Examples:
   velkor --device /dev/hidraw3 program firmware.enc
                                      program that board of several (velkor
                                      detect lists them)
-  velkor program --each firmware.enc program every board plugged in, one
+  velkor program --each firmware.enc
+                                     program every board plugged in, one
                                      after another, until Ctrl+C
 
 Exit status: 0 success, 1 the job reported an error (or inspect found a
