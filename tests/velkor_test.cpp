@@ -426,27 +426,31 @@ TEST(Velkor, EachBoard)
     TempDir dir;
     const std::string big = dir.Write("big.enc", dir.Read(std::filesystem::path(DataFile(dir, 4)).filename()));
     const std::string file = DataFile(dir, 2);
+    // Gaps well over the second in which a board that shows up is taken for
+    // the last one coming back.
     json boards = json::array();
     for (int i = 0; i < 3; ++i)
-        boards.push_back({{"dump", dir.Path("b" + std::to_string(i) + ".json")}, {"attached_ms", 600}, {"gap_ms", 1200}});
+        boards.push_back({{"dump", dir.Path("b" + std::to_string(i) + ".json")}, {"attached_ms", 500}, {"gap_ms", 2000}});
+    boards[0]["gap_ms"] = 0;
     boards[1]["status"] = {{"0xC2", {{"status", 5}, {"occurrence", 2}}}};
     const std::string lineup = dir.Write("lineup.json", json{{"boards", boards}}.dump());
     const std::string usb = dir.Write("usb.json", json{{"latency", "usb-fs"}}.dump());
     const std::string each = " program --each " + Quote(file);
     const std::string ctrlC = " & p=$!; WaitFor $";
     const std::vector<Result> r = Shell(dir, {
-        Command(kVelkor, {"--log", dir.Path("log"), "--wait", "1.5", "--sim", lineup}) + each,
-        // timeout passes the Ctrl+C on, and ends a run that ignored it.
-        "env --default-signal=INT timeout -s KILL 20 " + Command(kVelkor, {"--sim", "demo"}) + each + ctrlC +
+        Command(kVelkor, {"--log", dir.Path("log"), "--wait", "2", "--sim", lineup}) + each,
+        // timeout passes the Ctrl+C on (to velkor alone: --foreground), and
+        // ends a run that ignored it.
+        "env --default-signal=INT timeout --foreground -s KILL 20 " + Command(kVelkor, {"--sim", "demo"}) + each + ctrlC +
             "OUT Unplug; kill -INT $p; wait $p",
-        "env --default-signal=INT timeout -s KILL 20 " + Command(kVelkor, {"--verbose", "--sim", usb, "program", "--each", big}) +
+        "env --default-signal=INT timeout --foreground -s KILL 20 " + Command(kVelkor, {"--verbose", "--sim", usb, "program", "--each", big}) +
             ctrlC + "ERR 'write 00 c2'; kill -INT $p; wait $p",
     });
     EXPECT_EQ(r[0].status, 1) << Describe(r[0]);
     EXPECT_EQ(Verdicts(r[0].out), (std::vector<std::string>{"updated", "failed", "updated"})) << r[0].out;
     EXPECT_EQ(Count(r[0].out, "Unplug the board to go on\n"), 3u) << r[0].out;
     EXPECT_TRUE(EndsWith(r[0].out, "3 boards: 2 updated, 1 failed\n")) << r[0].out;
-    EXPECT_EQ(r[0].err, "Error 5 erasing 0x001000\nNo board detected within 1.5 s\n");
+    EXPECT_EQ(r[0].err, "Error 5 erasing 0x001000\nNo board detected within 2 s\n");
     const auto dump = [&](int i) { return json::parse(std::ifstream(dir.Path("b" + std::to_string(i) + ".json")), nullptr, false); };
     EXPECT_EQ(dump(0)["data"].size(), 2u);
     EXPECT_EQ(dump(2)["data"], dump(0)["data"]);
