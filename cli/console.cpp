@@ -62,7 +62,7 @@ const char* BoardAccessHint()
 }
 
 Console::Console(bool progressLine, bool statusesToStdout)
-    : progressLine_(progressLine), statusesToStdout_(statusesToStdout)
+    : progressLine_(progressLine), progressWanted_(progressLine), statusesToStdout_(statusesToStdout)
 {
     if (progressLine_)
         eraseCode_ = PrepareProgressLine();
@@ -118,6 +118,13 @@ void Console::EndProgress()
     std::lock_guard<std::mutex> lock(mutex_);
     Clear();
     progressLine_ = false;
+}
+
+void Console::RestartProgress()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    progressLine_ = progressWanted_;
+    status_.clear();
 }
 
 void Console::Draw(bool force)

@@ -38,6 +38,8 @@ public:
 
     // Removes the progress line for good; later statuses are not drawn.
     void EndProgress();
+    // Draws the progress line again, as at the start, for the next job.
+    void RestartProgress();
 
     // Whether a progress line is on screen right now; safe from any thread.
     bool LineShown() const { return lineShown_.load(); }
@@ -50,6 +52,7 @@ private:
 
     mutable std::mutex mutex_;
     bool progressLine_;
+    bool progressWanted_;
     bool statusesToStdout_;
     // Whether the terminal erases the rest of a line on "\x1b[K"; without it
     // the line is overwritten with spaces as far as it reached.

@@ -13,9 +13,9 @@ std::atomic<bool> g_abortPending{false};
 std::atomic<bool> g_stopAsked{false};
 std::atomic<int> g_ctrlCs{0};
 
-// For WaitWhileAbortable.
+// For WaitWhileAbortable and StopAsked.
 std::mutex g_abortableMutex;
-std::condition_variable g_abortableOff;
+std::condition_variable g_abortableChanged;
 
 std::atomic<void (*)(bool)> g_notice{nullptr};
 std::atomic<void (*)()> g_beforeExit{nullptr};
@@ -25,7 +25,12 @@ void AskToStop(bool ctrlC)
     g_abortPending = true;
     // One notice for the requests to end, however many come; a Ctrl+C
     // always says what a second one does.
-    const bool first = !g_stopAsked.exchange(true);
+    bool first = false;
+    {
+        std::lock_guard<std::mutex> lock(g_abortableMutex);
+        first = !g_stopAsked.exchange(true);
+    }
+    g_abortableChanged.notify_all();
     if (void (*hook)(bool) = g_notice.load(); hook != nullptr && (ctrlC || first))
         hook(ctrlC);
 }
@@ -48,7 +53,7 @@ void SetAbortable(bool on)
         }
         g_abortable = on;
     }
-    g_abortableOff.notify_all();
+    g_abortableChanged.notify_all();
 }
 
 InterruptAction OnInterrupt(Interrupt what)
@@ -70,7 +75,13 @@ InterruptAction OnInterrupt(Interrupt what)
 void WaitWhileAbortable()
 {
     std::unique_lock<std::mutex> lock(g_abortableMutex);
-    g_abortableOff.wait(lock, [] { return !g_abortable.load(); });
+    g_abortableChanged.wait(lock, [] { return !g_abortable.load(); });
+}
+
+bool StopAsked(std::chrono::milliseconds wait)
+{
+    std::unique_lock<std::mutex> lock(g_abortableMutex);
+    return g_abortableChanged.wait_for(lock, wait, [] { return g_stopAsked.load(); });
 }
 
 bool TakeAbortRequest()

@@ -4,6 +4,8 @@
 // does is decided here, the same on every platform.
 #pragma once
 
+#include <chrono>
+
 // Call first thing in main, before any other thread exists: on POSIX the
 // signals are blocked in every thread but the watcher.
 void StartInterruptWatch();
@@ -34,6 +36,10 @@ InterruptAction OnInterrupt(Interrupt what);
 
 // Returns once the program is no longer abortable.
 void WaitWhileAbortable();
+
+// Whether a stop was asked since the program last became abortable, waiting
+// up to `wait` for one: for a run that goes on from job to job.
+bool StopAsked(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
 
 // Takes the pending abort request, if there is one.
 bool TakeAbortRequest();

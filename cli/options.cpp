@@ -31,12 +31,17 @@ const char kFooter[] = R"(Examples:
   velkor --device /dev/hidraw3 program firmware.enc
                                      program that board of several (velkor
                                      detect lists them)
+  velkor program --each firmware.enc
+                                     program every board plugged in, one
+                                     after another, until Ctrl+C
 
 Exit status: 0 success, 1 the job reported an error (or inspect found a
 problem, or the output could not be written), 2 usage error, or several
 boards attached and no --device, 3 no board could be opened, or it is in use
 by another program, 4 program updated the board but the booted board did not
-identify itself (updated, but not confirmed).)";
+identify itself (updated, but not confirmed). program --each: 0 every board
+updated, 4 none failed but some not confirmed, 1 otherwise (none at all
+included).)";
 
 // Digits only, 0 to 4294967295: the counter is an unsigned 32-bit number.
 bool ParseCount(const std::string& text, uint32_t& count)
@@ -115,6 +120,8 @@ Commands AddCommands(CLI::App& app, Options& options, std::string& newCount)
     c.detect = app.add_subcommand("detect", "Show which board is attached (exit 0 identified, 1 unidentified, 3 none)");
     c.program = app.add_subcommand("program", "Program a firmware file (*.enc) into the board");
     c.program->add_option("FILE", options.file, "The firmware file")->required();
+    c.program->add_flag("--each", options.each,
+                        "Board after board: program each board plugged in, one at a time, until Ctrl+C");
     c.inspect = app.add_subcommand("inspect", "List a firmware file's records and any problem an update would refuse it for; touches no board");
     c.inspect->add_option("FILE", options.file, "The firmware file")->required();
     c.shots = app.add_subcommand("shots", "Show or set the marker's shot counter (service password)");
@@ -132,7 +139,8 @@ Commands AddCommands(CLI::App& app, Options& options, std::string& newCount)
     // Set last: subcommands created before it keep their own footers.
     app.footer(kFooter);
     c.detect->footer("Example:\n  velkor detect");
-    c.program->footer("Examples:\n  velkor program firmware.enc\n  velkor --wait 30 program firmware.enc");
+    c.program->footer("Examples:\n  velkor program firmware.enc\n  velkor --wait 30 program firmware.enc\n"
+                      "  velkor program --each firmware.enc   board after board; --wait N ends it after N s without one");
     c.inspect->footer("Example:\n  velkor inspect firmware.enc");
     c.shots->footer("Examples:\n  velkor shots\n  velkor shots --set 0\n  echo \"$PW\" | velkor shots --password-stdin");
     c.pressure->footer("Example:\n  velkor pressure");
@@ -188,6 +196,11 @@ bool ParseOptions(int argc, char** argv, Options& options, int& status)
         return false;
     }
     options.command = Parsed(commands);
+    if (options.each && !options.device.empty()) {
+        Fail("--device does not combine with --each, which takes each board that is plugged in (see velkor --help)");
+        status = kExitUsage;
+        return false;
+    }
     options.setCount = commands.set->count() > 0 && ParseCount(newCount, options.newCount);
     return true;
 }

@@ -14,6 +14,7 @@ struct Options {
     double wait = 0;
     bool verbose = false;
     std::string file;
+    bool each = false;  // program --each: board after board
     // shots --set N.
     bool setCount = false;
     uint32_t newCount = 0;

@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "cli/console.h"
+#include "cli/each.h"
 #include "cli/interrupts.h"
 #include "cli/job_log.h"
 #include "cli/password.h"
+#include "cli/program_steps.h"
 #include "cli/record_listing.h"
 #include "cli/terminal.h"
 #include "cli/usb_board.h"
@@ -35,17 +37,8 @@ namespace {
 constexpr size_t kMaxFileName = kFileNameMaxChars;
 // The password check pauses like the service dialog does, against guessing.
 constexpr std::chrono::milliseconds kPasswordPause(kPasswordPauseMs);
-constexpr std::chrono::milliseconds kWaitPoll(200);
-// A booted board may first leave the bus and come back as a new device.
-constexpr double kBootAnswerSeconds = 5;
-
-constexpr const char kIncompleteText[] =
-    "Aborted: the board holds an incomplete firmware; program it again before use";
-
 // For the report observer and the signal thread, which take plain functions.
 std::atomic<Console*> g_console{nullptr};
-// While an update runs, whatever ends it early leaves the board half written.
-std::atomic<bool> g_updating{false};
 
 void ShowReport(bool written, const uint8_t* bytes, int length, bool ok)
 {
@@ -65,6 +58,9 @@ void ShowReport(bool written, const uint8_t* bytes, int length, bool ok)
 
 void AbortNotice(bool ctrlC)
 {
+    // Between two boards of --each there is nothing to stop: the run ends.
+    if (!UpdateRunning())
+        return;
     if (Console* console = g_console.load())
         console->Print(ctrlC ? "Stopping after the current record (Ctrl+C again to quit at once)"
                              : "Stopping after the current record",
@@ -77,17 +73,10 @@ void BeforeSignalExit()
     Console* console = g_console.load();
     if (console != nullptr && console->LineShown())
         WriteStderrNow("\n");
-    if (g_updating.load()) {
+    if (UpdateRunning()) {
         WriteStderrNow(kIncompleteText);
         WriteStderrNow("\n");
     }
-}
-
-std::string Seconds(double seconds)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%g s", seconds);
-    return text;
 }
 
 bool UsingUsb(const Options& options)
@@ -113,30 +102,6 @@ int32_t WaitForBoard(const std::string& device, double seconds)
         std::this_thread::sleep_for(std::min<Clock::duration>(kWaitPoll, deadline - now));
     }
 }
-
-// Takes only the status line detection writes for one board.
-class ProbeWindow : public JobWindow {
-public:
-    explicit ProbeWindow(std::string board) : board_(std::move(board)) {}
-
-    std::string status;
-
-    std::string Board() const override { return board_; }
-    void SetStatus(const char* text) override { status = text; }
-    void SetProgressRange(uint32_t) override {}
-    void SetProgressPos(uint32_t) override {}
-    int ShowMessage(const char*, const char*, MessageIcon) override { return kButtonOk; }
-    void SendResult(uint32_t, uint32_t, int32_t) override {}
-    void ReadFileName(char* buf, size_t size) override
-    {
-        if (size > 0)
-            buf[0] = '\0';
-    }
-    bool TakeAbort() override { return false; }
-
-private:
-    std::string board_;
-};
 
 // "PATH: STATUS" for each board, as detection sees it alone; whether every
 // one identified itself, and whether any was there at all (opened, or held by
@@ -179,64 +144,24 @@ int RefuseSeveral(const std::vector<std::string>& paths)
     return kExitUsage;
 }
 
-// The exit status for how a job ended; an unidentified board is a failure.
-int ExitStatusOf(const JobOutcome& outcome)
-{
-    switch (outcome.end) {
-    case JobEnd::kDone:
-        return kExitOk;
-    case JobEnd::kNoBoard:
-    case JobEnd::kBoardBusy:
-        return kExitNoBoard;
-    case JobEnd::kSeveralBoards:
-        return kExitUsage;
-    case JobEnd::kFailed:
-    case JobEnd::kAborted:
-        break;
-    }
-    return kExitFailed;
-}
-
 // The booted board's own word on what it now runs, asked the way detection
 // asks, until it answers or the time is up.
 int ConfirmBoot(Console& console, const std::string& device, JobLog& log)
 {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kBootAnswerSeconds));
-    for (;;) {
-        ProbeWindow probe(device);
-        if (DetectionJob(probe).end == JobEnd::kDone) {
-            console.Print("Board now reports: " + probe.status, false);
-            log.Set("identity_after", probe.status);
-            log.Said("Board now reports: " + probe.status);
-            return kExitOk;
-        }
-        const Clock::time_point now = Clock::now();
-        if (now >= deadline)
-            break;
-        std::this_thread::sleep_for(std::min<Clock::duration>(kWaitPoll, deadline - now));
-    }
-    const char* const silent = "The board did not answer after booting; check it before use";
-    console.Print(silent, true);
-    log.Set("identity_after", nullptr);
-    log.Said(silent);
-    return kExitUnconfirmed;
+    const std::optional<std::string> answer = BootAnswer([&device] { return device; }, kBootAnswerSeconds);
+    LogBootAnswer(log, answer);
+    if (answer)
+        console.Print(kBoardNowReports + *answer, false);
+    else
+        console.Print(kBootSilentText, true);
+    return answer ? kExitOk : kExitUnconfirmed;
 }
 
 int Program(Console& console, ConsoleWindow& window, JobLog& log)
 {
-    g_updating = true;
     SetAbortable(true);
-    const JobOutcome outcome = UpdateJob(window);
     // Done before the end of abortable: a signal in between only asks.
-    g_updating = false;
-    console.EndProgress();
-    log.Outcome(outcome.end);
-    if (outcome.end == JobEnd::kAborted) {
-        console.Print(kIncompleteText, true);
-        log.Said(kIncompleteText);
-    }
+    const JobOutcome outcome = RunUpdate(console, log, [&window] { return UpdateJob(window); });
     // A closing Windows console has waited for the lines above.
     SetAbortable(false);
     if (outcome.end == JobEnd::kDone)
@@ -342,11 +267,8 @@ std::string BoardPath(const std::string& device)
 // The board's path and its word before the job, for the log.
 void LogBoard(JobLog& log, const std::string& device)
 {
-    if (!log.Enabled())
-        return;
-    ProbeWindow probe(device);
-    const JobEnd end = DetectionJob(probe).end;
-    log.Board(BoardPath(device), end == JobEnd::kDone || end == JobEnd::kFailed ? probe.status : std::string());
+    if (log.Enabled())
+        log.Board(BoardPath(device), IdentityOf(device));
 }
 
 int Detect(ConsoleWindow& window, JobLog& log)
@@ -415,6 +337,13 @@ int RunLogged(const Options& options, JobLog& log)
         return kExitUsage;
     }
 
+    if (options.each) {
+        // The board lines and the summary alone on stdout; the progress line
+        // on a terminal's stderr.
+        Console console(StderrIsTerminal(), false);
+        ConsoleHooks hooks(console);
+        return ProgramEach(options, console, UsingUsb(options) ? UsbBoardInaccessible : std::function<bool()>());
+    }
     if (options.device.empty() && options.command != Command::kDetect) {
         const std::vector<std::string> boards = ListBoards();
         if (boards.size() > 1)
@@ -460,6 +389,9 @@ int Run(const Options& options)
         Fail("cannot append to the log " + options.log + ": " + error);
         return kExitUsage;
     }
+    // --each writes a record per board instead.
+    if (options.each)
+        return RunLogged(options, log);
     log.Begin(JobName(options.command));
     if (options.command == Command::kProgram)
         log.File(options.file);

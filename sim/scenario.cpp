@@ -280,9 +280,13 @@ bool ReadFlagKey(const std::string& key, const json& value, SimConfig& config)
     return false;
 }
 
+void ReadBoards(const json& value, SimConfig& config);
+
 void ReadKey(const std::string& key, const json& value, SimConfig& config)
 {
-    if (ReadFlagKey(key, value, config)) {
+    if (key == "boards") {
+        ReadBoards(value, config);
+    } else if (ReadFlagKey(key, value, config)) {
         return;
     } else if (key == "type") {
         config.type = static_cast<int>(ReadInt(value, Key(key), 0, 15, "expected an integer from 0 to 15"));
@@ -335,6 +339,43 @@ void ReadKey(const std::string& key, const json& value, SimConfig& config)
     }
 }
 
+// One board of a lineup: a scenario of its own, and when it is plugged in.
+void ReadLineupKey(const std::string& key, const json& value, SimConfig& board)
+{
+    if (key == "gap_ms")
+        board.gapMs = ReadMs(value, key, 0);
+    else if (key == "attached_ms")
+        board.attachedMs = ReadMs(value, key, 1);
+    else if (key == "boards" || key == "present" || key == "replug_after_ms")
+        Fail(Key(key), "not in a \"boards\" entry: the list says when each board is plugged in");
+    else
+        ReadKey(key, value, board);
+}
+
+void ReadBoards(const json& value, SimConfig& config)
+{
+    if (!value.is_array() || value.empty())
+        Fail(Key("boards"), "expected an array of board scenarios (objects)");
+    std::vector<SimConfig> boards(value.size());
+    for (size_t i = 0; i < value.size(); ++i) {
+        const std::string where = Key("boards") + " item " + std::to_string(i + 1);
+        if (!value[i].is_object())
+            Fail(where, "expected a board scenario (an object)");
+        try {
+            for (const auto& item : value[i].items())
+                ReadLineupKey(item.key(), item.value(), boards[i]);
+        } catch (const ScenarioError& e) {
+            // "scenario: key ..." becomes "scenario: key "boards" item N: key ...".
+            throw ScenarioError{"scenario: " + where + ": " + e.message.substr(std::string("scenario: ").size())};
+        }
+        // Only the last may stay for ever: no board would come after it.
+        if (boards[i].attachedMs < 0 && i + 1 < value.size())
+            Fail(where, "missing \"attached_ms\": every board but the last must leave");
+    }
+    config = std::move(boards.front());
+    config.next.assign(std::make_move_iterator(boards.begin() + 1), std::make_move_iterator(boards.end()));
+}
+
 // The library's message, without its "[json.exception...]" tag, on one line.
 std::string JsonMessage(const std::exception& e)
 {
@@ -358,8 +399,12 @@ bool ParseScenario(const std::string& text, SimConfig& config, std::string& erro
         const json document = json::parse(text);
         if (!document.is_object())
             throw ScenarioError{"scenario: expected a JSON object at the top level"};
-        for (const auto& item : document.items())
+        for (const auto& item : document.items()) {
+            // Each board of a lineup says all of its own.
+            if (document.contains("boards") && item.key() != "boards")
+                Fail(Key(item.key()), "not beside \"boards\": set it in each board");
             ReadKey(item.key(), item.value(), parsed);
+        }
     } catch (const ScenarioError& e) {
         error = e.message;
         return false;

@@ -26,13 +26,24 @@ std::atomic<SimBoard*> installedBoard{nullptr};
 }  // namespace
 
 SimBoard::SimBoard(SimConfig config)
-    : config_(std::move(config)), model_(config_)
+    : config_(std::move(config))
 {
-    present_ = config_.present && config_.unplugAfter != 0;
+    turnStart_ = unpluggedAt_ = Clock::now();
+    SetUpBoard();
+}
+
+void SimBoard::SetUpBoard()
+{
+    model_.emplace(config_);
+    gapPending_ = config_.gapMs > 0;
+    present_ = config_.present && config_.unplugAfter != 0 && !gapPending_;
     faults_ = config_.faults;
+    occurrences_.clear();
+    // A board of its own: what the host wrote to the one before is not its.
+    handles_.clear();
+    trace_.clear();
     unplugLeft_ = config_.unplugAfter > 0 ? config_.unplugAfter : -1;
     readTimeoutMs_ = std::max(0, config_.readTimeoutMs);
-    unpluggedAt_ = Clock::now();
     path_ = config_.devicePath;
     if (path_.empty()) {
         // A simulated board lives in one process: its lock must not meet
@@ -55,8 +66,34 @@ bool SimBoard::Listed()
     return PresentNow();
 }
 
+void SimBoard::FollowLineup()
+{
+    const Clock::time_point now = Clock::now();
+    const Clock::time_point plugged = turnStart_ + std::chrono::milliseconds(config_.gapMs);
+    if (gapPending_ && now >= plugged) {
+        gapPending_ = false;
+        present_ = config_.unplugAfter != 0;
+    }
+    if (gapPending_ || config_.attachedMs < 0 || now < plugged + std::chrono::milliseconds(config_.attachedMs))
+        return;
+    Unplug();
+    if (config_.next.empty()) {
+        config_.attachedMs = -1;  // gone for good
+        return;
+    }
+    turnStart_ = plugged + std::chrono::milliseconds(config_.attachedMs);
+    SimConfig following = std::move(config_.next.front());
+    following.next.assign(std::make_move_iterator(config_.next.begin() + 1),
+                          std::make_move_iterator(config_.next.end()));
+    config_ = std::move(following);
+    SetUpBoard();
+    // Its own gap may be over too.
+    FollowLineup();
+}
+
 bool SimBoard::PresentNow()
 {
+    FollowLineup();
     if (!present_ && config_.replugAfterMs >= 0 &&
         Clock::now() - unpluggedAt_ >= std::chrono::milliseconds(config_.replugAfterMs))
         present_ = true;
@@ -103,7 +140,7 @@ int32_t SimBoard::Write(int32_t handle, const uint8_t* report, int32_t length, i
             return -1;
         }
 
-        const int key = size == kShortSize ? report[1] : (model_.InLoader() ? kSimKeyCodeBlock : kSimKeyUploadData);
+        const int key = size == kShortSize ? report[1] : (model_->InLoader() ? kSimKeyCodeBlock : kSimKeyUploadData);
         const FaultSet faults = MatchFaults(key, ++occurrences_[key]);
         if (faults.writeFail) {
             Record(true, false, report, length);
@@ -235,7 +272,7 @@ void SimBoard::SetReadTimeoutMs(int ms)
 bool SimBoard::InLoader() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return model_.InLoader();
+    return model_->InLoader();
 }
 
 bool SimBoard::Present() const
@@ -247,19 +284,19 @@ bool SimBoard::Present() const
 bool SimBoard::HasFirmware() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return model_.HasFirmware();
+    return model_->HasFirmware();
 }
 
 bool SimBoard::ProgrammingOpen() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return model_.ProgrammingOpen();
+    return model_->ProgrammingOpen();
 }
 
 uint32_t SimBoard::ShotCounter() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return model_.ShotCounter();
+    return model_->ShotCounter();
 }
 
 int SimBoard::OpenHandles() const
@@ -283,19 +320,19 @@ void SimBoard::ClearTrace()
 uint8_t SimBoard::FlashByte(uint32_t address) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return model_.FlashByte(address);
+    return model_->FlashByte(address);
 }
 
 std::map<uint32_t, std::vector<uint8_t>> SimBoard::FlashBlocks() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return model_.FlashBlocks();
+    return model_->FlashBlocks();
 }
 
 std::vector<std::vector<uint8_t>> SimBoard::CodeLog() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return model_.CodeLog();
+    return model_->CodeLog();
 }
 
 std::chrono::microseconds SimBoard::LinkTime() const
@@ -306,6 +343,7 @@ std::chrono::microseconds SimBoard::LinkTime() const
 
 SimBoard::Handle* SimBoard::Usable(int32_t handle)
 {
+    FollowLineup();
     const auto found = handles_.find(handle);
     if (found == handles_.end() || found->second.stale || !present_)
         return nullptr;
@@ -336,13 +374,13 @@ SimBoard::Reply SimBoard::Answer(const uint8_t* report, int32_t length, const Fa
 {
     Reply reply;
     if (faults.status != nullptr) {
-        model_.FillSpare(reply.bytes, 3);
-        reply.bytes[1] = model_.ReplyCode(report, length);
+        model_->FillSpare(reply.bytes, 3);
+        reply.bytes[1] = model_->ReplyCode(report, length);
         reply.bytes[2] = static_cast<uint8_t>(faults.status->value);
     } else {
-        reply.bytes = model_.Handle(report, length);
+        reply.bytes = model_->Handle(report, length);
     }
-    const bool mute = !config_.identifies || (config_.silentAfterBoot && model_.Booted());
+    const bool mute = !config_.identifies || (config_.silentAfterBoot && model_->Booted());
     reply.fails = faults.readFail || (length == kShortSize && report[1] == kIdentify && mute);
     return reply;
 }

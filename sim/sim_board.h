@@ -92,6 +92,12 @@ struct SimConfig {
     // the board's when its node was reused between the listing and the open.
     uint16_t openedVendorId = 0x04D8;
     uint16_t openedProductId = 0xFC31;
+    // Boards plugged in one after another: this one comes gapMs after the
+    // start (or after the one before it left) and stays attachedMs (-1: for
+    // ever); then the first of next takes its turn, a board of its own.
+    int gapMs = 0;
+    int attachedMs = -1;
+    std::vector<SimConfig> next;
 };
 
 struct SimTraceEntry {
@@ -189,10 +195,16 @@ private:
     static std::string WriteDump(const std::string& path, const std::string& dump);
 
     bool PresentNow();  // present_, after a replug that is due
+    // Plugs in or pulls out the lineup's boards as their times come.
+    void FollowLineup();
+    void SetUpBoard();  // the state a board's config sets
+
 
     SimConfig config_;
     std::string path_;
-    BoardModel model_;  // after config_, which it reads
+    std::optional<BoardModel> model_;  // reads config_
+    Clock::time_point turnStart_{};  // when this board's gap began
+    bool gapPending_ = false;
     bool present_ = true;
     std::vector<SimFault> faults_;
     std::map<int, int> occurrences_;

@@ -40,18 +40,18 @@ std::string SimBoard::DumpError() const
 std::string SimBoard::DumpJsonLocked() const
 {
     nlohmann::json data = nlohmann::json::object();
-    for (const auto& block : model_.FlashBlocks()) {
+    for (const auto& block : model_->FlashBlocks()) {
         char name[16];
         std::snprintf(name, sizeof name, "0x%06x", static_cast<unsigned>(block.first));
         data[name] = Hex(block.second.data(), block.second.size());
     }
     nlohmann::json code = nlohmann::json::array();
-    for (const auto& entry : model_.CodeLog())
+    for (const auto& entry : model_->CodeLog())
         code.push_back(Hex(entry.data(), entry.size()));
 
     nlohmann::json dump;
-    dump["mode"] = model_.InLoader() ? "loader" : "application";
-    dump["shot_counter"] = model_.ShotCounter();
+    dump["mode"] = model_->InLoader() ? "loader" : "application";
+    dump["shot_counter"] = model_->ShotCounter();
     dump["data"] = std::move(data);
     dump["code"] = std::move(code);
     dump["open_handles"] = handles_.size();

@@ -77,6 +77,11 @@ TEST(Scenario, Table)
         {R"({"latency": "usb-hs"})", R"(key "latency": expected "none" or "usb-fs")"},
         {R"({"upload_reply": "0xC2"})", R"(key "upload_reply": expected "0xC3" or "0x07")"},
         {R"([1, 2])", "expected a JSON object"},
+        {R"({"boards": [{"type": 3}, {}]})", R"(key "boards" item 1: missing "attached_ms")"},
+        {R"({"boards": [{}], "type": 3})", R"(key "type": not beside "boards")"},
+        {R"({"boards": [{"attached_ms": 5, "present": false}]})", R"(key "boards" item 1: key "present": not in a "boards" entry)"},
+        {R"({"boards": [{"attached_ms": 5}, {"type": 16}]})", R"(key "boards" item 2: key "type": expected an integer)"},
+        {R"({"gap_ms": 5})", R"(key "gap_ms": unknown key)"},
         {"{\"type\": 3,\n \"loader\": tru}", "invalid JSON: parse error at line 2, column"},
     };
     for (const auto& [text, expected] : bad) {

@@ -186,6 +186,9 @@ TEST(Velkor, Table)
         {{"--sim", absent, "program", file}, "", "Wait...\n", "Could not connect to device\n", 3},
         {{"--sim", "demo", "program", badFile}, "", "Wait...\n", "CRC error in block 5\n", 1},
         {{"--sim", "demo", "program", std::string(259, 'x')}, "", "", "*", 2},
+        // --each: a bad file is refused before any board; it takes no --device
+        {{"--sim", scenario({{"dump", dir.Path("each.json")}}), "program", "--each", badFile}, "", "", "CRC error in block 5\n", 1},
+        {{"--sim", "demo", "--device", "x", "program", "--each", file}, "", "", "*", 2},
         {{"--sim", "demo", "program", dir.Write(wide + ".enc", Text(fw.bytes()))}, "", "Update complete!\n", "", 0},
         // inspect: the listing, and the record the update would refuse the file for
         {{"inspect", file}, "", listing + "no problems: the update would program the whole file\n", "", 0},
@@ -252,6 +255,7 @@ TEST(Velkor, Table)
     EXPECT_EQ(board["code"].size(), fw.code.size());
     EXPECT_EQ(board["mode"], "application");
     EXPECT_EQ(board["open_handles"], 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("each.json"))) << "--each opened a board for a bad file";
     EXPECT_EQ(json::parse(std::ifstream(setDump), nullptr, false)["shot_counter"], 4294967295u);
     // --device hidraw3 is /dev/hidraw3.
     EXPECT_EQ(ResolveBoardPath("null"), "/dev/null");
@@ -413,6 +417,72 @@ TEST(Velkor, SharedBoardAndSignals)
     }
     EXPECT_EQ(r[7].status, 1) << Describe(r[7]);
     EXPECT_EQ(r[7].err, "Error -1 erasing 0x000000\n");
+}
+
+// The third field of each "PATH | BEFORE | OUTCOME | AFTER | TIME" line.
+std::vector<std::string> Verdicts(const std::string& out)
+{
+    std::vector<std::string> words;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find(" | Connected: Ferrit XR, version 3.02b | ");
+        if (at != std::string::npos)
+            words.push_back(line.substr(at + 41, line.find(" | ", at + 41) - at - 41));
+    }
+    return words;
+}
+
+// Board after board: each its own dump and line; Ctrl+C between boards ends
+// the run at once, during an update after the record.
+TEST(Velkor, EachBoard)
+{
+    TempDir dir;
+    const std::string big = dir.Write("big.enc", dir.Read(std::filesystem::path(DataFile(dir, 4)).filename()));
+    const std::string file = DataFile(dir, 2);
+    // Gaps well over the second in which a board that shows up is taken for
+    // the last one coming back.
+    json boards = json::array();
+    for (int i = 0; i < 3; ++i)
+        boards.push_back({{"dump", dir.Path("b" + std::to_string(i) + ".json")}, {"attached_ms", 500}, {"gap_ms", 2000}});
+    boards[0]["gap_ms"] = 0;
+    boards[1]["status"] = {{"0xC2", {{"status", 5}, {"occurrence", 2}}}};
+    const std::string lineup = dir.Write("lineup.json", json{{"boards", boards}}.dump());
+    const std::string usb = dir.Write("usb.json", json{{"latency", "usb-fs"}}.dump());
+    const std::string each = " program --each " + Quote(file);
+    const std::string ctrlC = " & p=$!; WaitFor $";
+    const std::vector<Result> r = Shell(dir, {
+        Command(kVelkor, {"--log", dir.Path("log"), "--wait", "2", "--sim", lineup}) + each,
+        // timeout passes the Ctrl+C on (to velkor alone: --foreground), and
+        // ends a run that ignored it.
+        "env --default-signal=INT timeout --foreground -s KILL 20 " + Command(kVelkor, {"--sim", "demo"}) + each + ctrlC +
+            "OUT Unplug; kill -INT $p; wait $p",
+        "env --default-signal=INT timeout --foreground -s KILL 20 " + Command(kVelkor, {"--verbose", "--sim", usb, "program", "--each", big}) +
+            ctrlC + "ERR 'write 00 c2'; kill -INT $p; wait $p",
+    });
+    EXPECT_EQ(r[0].status, 1) << Describe(r[0]);
+    EXPECT_EQ(Verdicts(r[0].out), (std::vector<std::string>{"updated", "failed", "updated"})) << r[0].out;
+    EXPECT_EQ(Count(r[0].out, "Unplug the board to go on\n"), 3u) << r[0].out;
+    EXPECT_TRUE(EndsWith(r[0].out, "3 boards: 2 updated, 1 failed\n")) << r[0].out;
+    EXPECT_EQ(r[0].err, "Error 5 erasing 0x001000\nNo board detected within 2 s\n");
+    const auto dump = [&](int i) { return json::parse(std::ifstream(dir.Path("b" + std::to_string(i) + ".json")), nullptr, false); };
+    EXPECT_EQ(dump(0)["data"].size(), 2u);
+    EXPECT_EQ(dump(2)["data"], dump(0)["data"]);
+    EXPECT_EQ(dump(1)["data"].size(), 1u) << "the second erase failed";
+    EXPECT_EQ(dump(1)["data"]["0x000000"], dump(0)["data"]["0x000000"]);
+    std::istringstream log(dir.Read("log"));
+    std::vector<int> exits;
+    for (std::string line; std::getline(log, line);)
+        exits.push_back(json::parse(line)["exit"]);
+    EXPECT_EQ(exits, (std::vector<int>{0, 1, 0}));
+
+    EXPECT_EQ(r[1].status, 0) << Describe(r[1]);
+    EXPECT_TRUE(EndsWith(r[1].out, "Unplug the board to go on\n1 board: 1 updated, 0 failed\n")) << r[1].out;
+    EXPECT_EQ(r[1].err, "");
+    EXPECT_EQ(r[2].status, 1) << Describe(r[2]);
+    EXPECT_EQ(Verdicts(r[2].out), std::vector<std::string>{"stopped"});
+    EXPECT_TRUE(EndsWith(r[2].out, "1 board: 0 updated, 1 failed\n")) << r[2].out;
+    EXPECT_EQ(Count(r[2].err, "Stopping after the current record (Ctrl+C again to quit at once)\n"), 1u);
+    EXPECT_TRUE(EndsWith(r[2].err, kIncomplete)) << r[2].err;
 }
 
 TEST(Velkor, ProgressLineText)

@@ -14,7 +14,6 @@ namespace {
 
 struct Job {
     JobWindow& window;
-    FirmwareFile file = kNoFile;
     FirmwareImage image;
     int32_t board = -1;
     uint8_t buffer[kRecordBufferSize];
@@ -125,8 +124,10 @@ bool ProgramRecords(Job& job)
     }
 }
 
-JobOutcome RunWithFile(Job& job)
+JobOutcome RunWithFile(JobWindow& window, const FirmwareImage& image)
 {
+    Job job(window);
+    job.image = image;
     job.window.SetProgressPos(0);
     job.window.SetProgressRange(static_cast<uint32_t>(job.image.bytes.size()));
     job.window.SetStatus("Connecting...");
@@ -150,29 +151,55 @@ JobOutcome RunWithFile(Job& job)
     return outcome;
 }
 
+JobOutcome Finish(JobWindow& window, const JobOutcome& outcome)
+{
+    window.SetStatus("Wait...");
+    window.SendResult(UM_UPDATE, 1, 0);
+    return outcome;
+}
+
 }  // namespace
 
-JobOutcome UpdateJob(JobWindow& window)
+CheckedFirmware::~CheckedFirmware()
+{
+    if (file_ != kNoFile)
+        CloseFirmwareFile(file_);
+}
+
+bool CheckedFirmware::Load(JobWindow& window)
 {
     Job job(window);
     char fileName[kFileNameBufferSize] = {};
     window.ReadFileName(fileName, sizeof fileName);
-    JobOutcome outcome = Failed(JobFailure::kFile);
     if (fileName[0] == '\0') {
         job.Error("Firmware file not selected");
-    } else if ((job.file = OpenFirmwareFile(fileName)) == kNoFile) {
-        job.Error("Could not open firmware file");
-    } else {
-        // Held open to the end: on Windows that keeps others from writing it.
-        if (!LoadFirmwareImage(job.file, job.image))
-            job.Error("Could not open firmware file");
-        else if (CheckRecords(job))
-            outcome = RunWithFile(job);
-        CloseFirmwareFile(job.file);
+        return false;
     }
-    window.SetStatus("Wait...");
-    window.SendResult(UM_UPDATE, 1, 0);
-    return outcome;
+    if ((file_ = OpenFirmwareFile(fileName)) == kNoFile || !LoadFirmwareImage(file_, job.image)) {
+        job.Error("Could not open firmware file");
+        return false;
+    }
+    if (!CheckRecords(job))
+        return false;
+    image_ = std::move(job.image);
+    return true;
+}
+
+JobOutcome UpdateJob(JobWindow& window)
+{
+    JobOutcome outcome = Failed(JobFailure::kFile);
+    {
+        // Held open to the end: on Windows that keeps others from writing it.
+        CheckedFirmware firmware;
+        if (firmware.Load(window))
+            outcome = RunWithFile(window, firmware.Image());
+    }
+    return Finish(window, outcome);
+}
+
+JobOutcome UpdateJob(JobWindow& window, const CheckedFirmware& firmware)
+{
+    return Finish(window, RunWithFile(window, firmware.Image()));
 }
 
 size_t Utf8Characters(const std::string& text)

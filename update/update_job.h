@@ -6,10 +6,33 @@
 #include <string>
 
 #include "job/outcome.h"
+#include "update/firmware.h"
 
 class JobWindow;
 
 JobOutcome UpdateJob(JobWindow& window);
+
+// The file the window names, read whole and every record checked, as the
+// update does before it opens the board; held open while this lives. Lets a
+// run program many boards from one check.
+class CheckedFirmware {
+public:
+    CheckedFirmware() = default;
+    ~CheckedFirmware();
+    CheckedFirmware(const CheckedFirmware&) = delete;
+    CheckedFirmware& operator=(const CheckedFirmware&) = delete;
+
+    // False after showing the update's own words for what is wrong with it.
+    bool Load(JobWindow& window);
+    const FirmwareImage& Image() const { return image_; }
+
+private:
+    FirmwareFile file_ = kNoFile;
+    FirmwareImage image_;
+};
+
+// UpdateJob with the file already checked: opens the board and programs it.
+JobOutcome UpdateJob(JobWindow& window, const CheckedFirmware& firmware);
 
 // The characters of a UTF-8 file name, as the job's limit on names counts
 // them. Never fewer than a quarter of its bytes, so a name within the limit

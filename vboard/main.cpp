@@ -44,6 +44,8 @@ std::string Unrealisable(const SimConfig& config)
         return "key \"read_timeout_ms\": on a real link the host decides how long it waits";
     if (!config.devicePath.empty())
         return "key \"device_path\": the kernel names a real device's node";
+    if (!config.next.empty() || config.gapMs > 0 || config.attachedMs >= 0)
+        return "key \"boards\": this is one device; start one virtual board per board, one after another";
     if (config.openedVendorId != SimConfig().openedVendorId || config.openedProductId != SimConfig().openedProductId)
         return "key \"opened_ids\": a real device lists and opens with the same ids";
     if (config.noise >= kKernelQueue)
