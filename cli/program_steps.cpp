@@ -7,8 +7,6 @@
 #include "worker/detection.h"
 
 const char kIncompleteText[] = "Aborted: the board holds an incomplete firmware; program it again before use";
-const char kBoardNowReports[] = "Board now reports: ";
-const char kBootSilentText[] = "The board did not answer after booting; check it before use";
 
 namespace {
 
@@ -68,7 +66,7 @@ void LogBootAnswer(JobLog& log, const std::optional<std::string>& answer)
 {
     if (answer) {
         log.Set("identity_after", *answer);
-        log.Said(kBoardNowReports + *answer);
+        log.Said(kBootReportPrefix + *answer);
     } else {
         log.Set("identity_after", nullptr);
         log.Said(kBootSilentText);

@@ -10,17 +10,13 @@
 
 #include "cli/console.h"
 #include "cli/job_log.h"
+#include "job/boot_texts.h"
 #include "job/job_window.h"
 #include "job/outcome.h"
 
 // How often a wait for a board asks again.
 constexpr std::chrono::milliseconds kWaitPoll(200);
-// A booted board may first leave the bus and come back as a new device.
-constexpr double kBootAnswerSeconds = 5;
-
 extern const char kIncompleteText[];
-extern const char kBoardNowReports[];  // before the booted board's status line
-extern const char kBootSilentText[];
 
 // "1.5 s"
 std::string Seconds(double seconds);

@@ -151,7 +151,7 @@ int ConfirmBoot(Console& console, const std::string& device, JobLog& log)
     const std::optional<std::string> answer = BootAnswer([&device] { return device; }, kBootAnswerSeconds);
     LogBootAnswer(log, answer);
     if (answer)
-        console.Print(kBoardNowReports + *answer, false);
+        console.Print(kBootReportPrefix + *answer, false);
     else
         console.Print(kBootSilentText, true);
     return answer ? kExitOk : kExitUnconfirmed;
