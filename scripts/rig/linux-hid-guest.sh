@@ -282,6 +282,46 @@ stop_board b
 dump_ok "two boards: --device dump" "$work/a.dump"
 no_update "two boards: no update in the other" "$work/b.dump"
 
+# A bench: three boards one after another on one running velkor, the second
+# refusing its erases, then Ctrl+C. Each next board comes more than the
+# second after the last one left that velkor gives a board to come back.
+wait_lines() {  # FILE TEXT COUNT: up to 60 s
+  local deadline=$((SECONDS + 60))
+  until [ "$(grep -cF -- "$2" "$1")" -ge "$3" ]; do
+    [ "$SECONDS" -ge "$deadline" ] && return 1
+    sleep 0.1
+  done
+}
+bench=$work/bench.out
+# A background job of a script ignores SIGINT unless given it back.
+env --default-signal=INT "$velkor" program --each "$enc" >"$bench" 2>&1 </dev/null &
+each=$!
+bench_board() {  # N SCENARIO OUTCOME, the Nth board
+  sleep 1.5
+  start_board "$2" && wait_lines "$bench" "| $3 |" "$(grep -cF "| $3 |" "$bench" | awk '{ print $1 + 1 }')" &&
+    wait_lines "$bench" "Unplug the board to go on" "$1" && stop_board &&
+    wait_lines "$bench" "Waiting for a board..." "$(($1 + 1))"
+}
+if bench_board 1 "{\"dump\": \"$work/bench1.json\"}" updated &&
+  bench_board 2 '{"status": {"0xC2": 5}}' failed &&
+  bench_board 3 "{\"dump\": \"$work/bench3.json\"}" updated; then
+  kill -INT "$each"
+  rc=0
+  wait "$each" || rc=$?
+  if [ "$rc" -eq 1 ] && [ "$(tail -n 1 "$bench")" = "3 boards: 2 updated, 1 failed" ] &&
+    [ "$(grep -c "^/dev/hidraw[0-9]* | $ident | " "$bench")" -eq 3 ]; then
+    pass "program --each: three boards, the summary and exit 1"
+  else
+    fail "program --each" "exit $rc, output: $(tr '\n' '|' <"$bench")"
+  fi
+  dump_ok "program --each: the first board's dump" "$work/bench1.json"
+  dump_ok "program --each: the third board's dump" "$work/bench3.json"
+else
+  fail "program --each" "stuck, output: $(tr '\n' '|' <"$bench")"
+  kill -KILL "$each"
+  stop_board
+fi
+
 # Not root, node not accessible: the pointer to the udev rule, exit 3; with
 # the rule installed (in the guest only), what is then wrong.
 start_board '{}'
