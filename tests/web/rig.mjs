@@ -150,6 +150,10 @@ async function updates(profile) {
   const records = readFileSync(env.FIRMWARE).length / 73;
   check(`program (${Math.round(full.ms)} ms, ${(full.ms / records).toFixed(1)} ms per record)`,
     full.text === 'Update complete!', full.text);
+  // Asked once the box is answered, for up to 5 s.
+  const word = await page.waitForFunction(() => document.getElementById('boot-report').textContent, null,
+    { timeout: 10000 }).then((text) => text.jsonValue(), () => '');
+  check('the booted board\'s word', word === `Board now reports: ${identity}`, word);
   const seen = await other.evaluate(() => window.seen);
   check('a second tab finds the board in use', seen.includes('Board in use by another program'), seen.join(' / '));
   await other.close();
