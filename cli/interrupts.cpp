@@ -11,6 +11,7 @@ namespace {
 std::atomic<bool> g_abortable{false};
 std::atomic<bool> g_abortPending{false};
 std::atomic<bool> g_stopAsked{false};
+std::atomic<bool> g_noticeGiven{false};
 std::atomic<int> g_ctrlCs{0};
 
 // For WaitWhileAbortable and StopAsked.
@@ -22,17 +23,18 @@ std::atomic<void (*)()> g_beforeExit{nullptr};
 
 void AskToStop(bool ctrlC)
 {
-    g_abortPending = true;
     // One notice for the requests to end, however many come; a Ctrl+C
-    // always says what a second one does.
-    bool first = false;
-    {
-        std::lock_guard<std::mutex> lock(g_abortableMutex);
-        first = !g_stopAsked.exchange(true);
-    }
-    g_abortableChanged.notify_all();
+    // always says what a second one does. It comes before the request is
+    // made, so it is never printed after what the stopped job says.
+    const bool first = !g_noticeGiven.exchange(true);
     if (void (*hook)(bool) = g_notice.load(); hook != nullptr && (ctrlC || first))
         hook(ctrlC);
+    g_abortPending = true;
+    {
+        std::lock_guard<std::mutex> lock(g_abortableMutex);
+        g_stopAsked = true;
+    }
+    g_abortableChanged.notify_all();
 }
 
 }  // namespace
@@ -49,6 +51,7 @@ void SetAbortable(bool on)
         if (on) {
             g_abortPending = false;
             g_stopAsked = false;
+            g_noticeGiven = false;
             g_ctrlCs = 0;
         }
         g_abortable = on;
