@@ -144,7 +144,7 @@ Verdict ProgramBoard(Session& s, std::string& path)
     if (!log.Open(s.options.log, error))
         std::fprintf(stderr, "velkor: cannot append to the log %s: %s\n", s.options.log.c_str(), error.c_str());
     log.Begin("program");
-    log.File(s.options.file);
+    log.File(s.options.file, s.firmware.Image().bytes);
     const std::string before = IdentityOf(path);
     log.Board(path, before);
 

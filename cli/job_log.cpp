@@ -23,6 +23,12 @@ void JobLog::File(const std::string& path)
         record_.File(path, path);
 }
 
+void JobLog::File(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    if (Enabled())
+        record_.FileBytes(path, std::string(bytes.begin(), bytes.end()));
+}
+
 void JobLog::Set(const char* key, const nlohmann::ordered_json& value)
 {
     record_.Set(key, value);

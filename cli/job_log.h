@@ -2,7 +2,9 @@
 // when the run ends.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -22,6 +24,9 @@ public:
     void Board(const std::string& path, const std::string& identity);
     // The firmware file's name, size and SHA-256, read as the update reads it.
     void File(const std::string& path);
+    // The same, of the bytes the update programs: what the board is given,
+    // whatever the file holds by now.
+    void File(const std::string& path, const std::vector<uint8_t>& bytes);
     void Set(const char* key, const nlohmann::ordered_json& value);
     void Outcome(JobEnd end);
     // A text the user saw: an error, a completion, a result.

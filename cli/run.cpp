@@ -157,11 +157,13 @@ int ConfirmBoot(Console& console, const std::string& device, JobLog& log)
     return answer ? kExitOk : kExitUnconfirmed;
 }
 
-int Program(Console& console, ConsoleWindow& window, JobLog& log)
+int Program(Console& console, ConsoleWindow& window, JobLog& log, const std::string& file)
 {
     SetAbortable(true);
-    // Done before the end of abortable: a signal in between only asks.
-    const JobOutcome outcome = RunUpdate(console, log, [&window] { return UpdateJob(window); });
+    // The record names the bytes the board is given, whatever the file
+    // holds by the time the job ends.
+    const auto checked = [&](const FirmwareImage& image) { log.File(file, image.bytes); };
+    const JobOutcome outcome = RunUpdate(console, log, [&] { return UpdateJob(window, checked); });
     // A closing Windows console has waited for the lines above.
     SetAbortable(false);
     if (outcome.end == JobEnd::kDone)
@@ -308,7 +310,7 @@ int RunJob(const Options& options, Console& console, ConsoleWindow& window, JobL
         return Detect(window, log);
     LogBoard(log, options.device);
     if (options.command == Command::kProgram)
-        return Program(console, window, log);
+        return Program(console, window, log, options.file);
     if (options.command == Command::kPressure)
         return Service(console, window, SVC_PRESSURE_VALUES, 0, log);
     if (options.setCount)

@@ -48,9 +48,15 @@ void JobRecord::File(const std::string& name, const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-    record_["file"] = {{"name", name}};
     if (in.good() || in.eof())
-        record_["file"].update({{"size", bytes.size()}, {"sha256", Sha256Hex(bytes)}});
+        FileBytes(name, bytes);
+    else
+        record_["file"] = {{"name", name}};
+}
+
+void JobRecord::FileBytes(const std::string& name, const std::string& bytes)
+{
+    record_["file"] = {{"name", name}, {"size", bytes.size()}, {"sha256", Sha256Hex(bytes)}};
 }
 
 void JobRecord::Set(const char* key, const nlohmann::ordered_json& value)

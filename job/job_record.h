@@ -21,6 +21,9 @@ public:
     // `path`, read whole as the update reads them; only the name when they
     // cannot be read.
     void File(const std::string& name, const std::string& path);
+    // The firmware file as `name`, with the size and SHA-256 of its bytes as
+    // the update holds them.
+    void FileBytes(const std::string& name, const std::string& bytes);
     void Set(const char* key, const nlohmann::ordered_json& value);
     void Outcome(JobEnd end);
     // A text the user saw: an error, a completion, a result.

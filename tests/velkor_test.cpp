@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -451,7 +452,10 @@ TEST(Velkor, EachBoard)
     const std::string each = " program --each " + Quote(file);
     const std::string ctrlC = " & p=$!; WaitFor $";
     const std::vector<Result> r = Shell(dir, {
-        Command(kVelkor, {"--log", dir.Path("log"), "--wait", "2", "--sim", lineup}) + each,
+        // The file rewritten once the first board is done: the rest still
+        // get, and the log still names, the file as it was checked.
+        Command(kVelkor, {"--log", dir.Path("log"), "--wait", "2", "--sim", lineup}) + each + " & p=$!; WaitFor $OUT Unplug; cat " +
+            Quote(big) + " >" + Quote(file) + "; wait $p",
         // timeout passes the Ctrl+C on (to velkor alone: --foreground), and
         // ends a run that ignored it.
         "env --default-signal=INT timeout --foreground -s KILL 20 " + Command(kVelkor, {"--sim", "demo"}) + each + ctrlC +
@@ -471,9 +475,13 @@ TEST(Velkor, EachBoard)
     EXPECT_EQ(dump(1)["data"]["0x000000"], dump(0)["data"]["0x000000"]);
     std::istringstream log(dir.Read("log"));
     std::vector<int> exits;
-    for (std::string line; std::getline(log, line);)
+    std::set<std::string> sums;
+    for (std::string line; std::getline(log, line);) {
         exits.push_back(json::parse(line)["exit"]);
+        sums.insert(json::parse(line)["file"]["sha256"].get<std::string>());
+    }
     EXPECT_EQ(exits, (std::vector<int>{0, 1, 0}));
+    EXPECT_EQ(sums.size(), 1u);
 
     EXPECT_EQ(r[1].status, 0) << Describe(r[1]);
     EXPECT_TRUE(EndsWith(r[1].out, "Unplug the board to go on\n1 board: 1 updated, 0 failed\n")) << r[1].out;

@@ -187,12 +187,20 @@ bool CheckedFirmware::Load(JobWindow& window)
 
 JobOutcome UpdateJob(JobWindow& window)
 {
+    return UpdateJob(window, nullptr);
+}
+
+JobOutcome UpdateJob(JobWindow& window, const std::function<void(const FirmwareImage&)>& checked)
+{
     JobOutcome outcome = Failed(JobFailure::kFile);
     {
         // Held open to the end: on Windows that keeps others from writing it.
         CheckedFirmware firmware;
-        if (firmware.Load(window))
+        if (firmware.Load(window)) {
+            if (checked)
+                checked(firmware.Image());
             outcome = RunWithFile(window, firmware.Image());
+        }
     }
     return Finish(window, outcome);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "job/outcome.h"
@@ -11,6 +12,9 @@
 class JobWindow;
 
 JobOutcome UpdateJob(JobWindow& window);
+// The same, showing `checked` the file's bytes once they pass the check,
+// before the board is opened: the bytes the board is given.
+JobOutcome UpdateJob(JobWindow& window, const std::function<void(const FirmwareImage&)>& checked);
 
 // The file the window names, read whole and every record checked, as the
 // update does before it opens the board; held open while this lives. Lets a
