@@ -20,7 +20,7 @@ using Clock = std::chrono::steady_clock;
 // board: a booted board may leave the bus and come back under a new path.
 constexpr std::chrono::milliseconds kReturnGrace(1000);
 
-enum class Verdict { kUpdated, kUnconfirmed, kFailed };
+enum class Verdict { kUpdated, kUnconfirmed, kFailed, kUnrecorded };
 
 // One line per board says it all: the statuses draw the progress line
 // only, and the completion is the board's line.
@@ -141,8 +141,12 @@ Verdict ProgramBoard(Session& s, std::string& path)
     const Clock::time_point start = Clock::now();
     JobLog log;
     std::string error;
-    if (!log.Open(s.options.log, error))
+    // Asked again for each board: a disk that filled up since the last one
+    // leaves this one untouched, as it would the first.
+    if (!log.Open(s.options.log, error)) {
         std::fprintf(stderr, "velkor: cannot append to the log %s: %s\n", s.options.log.c_str(), error.c_str());
+        return Verdict::kUnrecorded;
+    }
     log.Begin("program");
     log.File(s.options.file, s.firmware.Image().bytes);
     const std::string before = IdentityOf(path);
@@ -205,12 +209,18 @@ int ProgramEach(const Options& options, Console& console, const std::function<bo
     // The whole run: a stop asked between boards ends it with the summary,
     // one asked during an update stops that update after its record first.
     SetAbortable(true);
+    bool unrecorded = false;
     while (std::optional<std::string> path = NextBoard(s)) {
-        Count(s, ProgramBoard(s, *path));
+        const Verdict verdict = ProgramBoard(s, *path);
+        unrecorded = verdict == Verdict::kUnrecorded;
+        if (unrecorded)
+            break;
+        Count(s, verdict);
         if (StopAsked() || !WaitUntilUnplugged(s, *path))
             break;
     }
-    const int status = Summary(s);
+    const int summary = Summary(s);
+    const int status = unrecorded ? kExitUsage : summary;
     // A closing Windows console has waited for the summary.
     SetAbortable(false);
     return status;

@@ -448,6 +448,11 @@ TEST(Velkor, EachBoard)
     boards[0]["gap_ms"] = 0;
     boards[1]["status"] = {{"0xC2", {{"status", 5}, {"occurrence", 2}}}};
     const std::string lineup = dir.Write("lineup.json", json{{"boards", boards}}.dump());
+    boards.erase(1);
+    boards[0]["dump"] = dir.Path("c0.json");
+    boards[1]["dump"] = dir.Path("c1.json");
+    const std::string lineup2 = dir.Write("lineup2.json", json{{"boards", boards}}.dump());
+    const std::string log2 = Quote(dir.Path("log2"));
     const std::string usb = dir.Write("usb.json", json{{"latency", "usb-fs"}}.dump());
     const std::string each = " program --each " + Quote(file);
     const std::string ctrlC = " & p=$!; WaitFor $";
@@ -462,6 +467,9 @@ TEST(Velkor, EachBoard)
             "OUT Unplug; kill -INT $p; wait $p",
         "env --default-signal=INT timeout --foreground -s KILL 20 " + Command(kVelkor, {"--verbose", "--sim", usb, "program", "--each", big}) +
             ctrlC + "ERR 'write 00 c2'; kill -INT $p; wait $p",
+        // The log gone unwritable after the first board: the next is left alone.
+        Command(kVelkor, {"--log", dir.Path("log2"), "--sim", lineup2}) + each + ctrlC + "OUT Unplug; rm " + log2 + "; mkdir " + log2 +
+            "; wait $p",
     });
     EXPECT_EQ(r[0].status, 1) << Describe(r[0]);
     EXPECT_EQ(Verdicts(r[0].out), (std::vector<std::string>{"updated", "failed", "updated"})) << r[0].out;
@@ -491,6 +499,10 @@ TEST(Velkor, EachBoard)
     EXPECT_TRUE(EndsWith(r[2].out, "1 board: 0 updated, 1 failed\n")) << r[2].out;
     EXPECT_EQ(Count(r[2].err, "Stopping after the current record (Ctrl+C again to quit at once)\n"), 1u);
     EXPECT_TRUE(EndsWith(r[2].err, kIncomplete)) << r[2].err;
+    EXPECT_EQ(r[3].status, 2) << Describe(r[3]);
+    EXPECT_TRUE(EndsWith(r[3].out, "1 board: 1 updated, 0 failed\n")) << r[3].out;
+    EXPECT_TRUE(std::filesystem::exists(dir.Path("c0.json")));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("c1.json"))) << "the board after the log went was opened";
 }
 
 TEST(Velkor, ProgressLineText)
